@@ -1,0 +1,55 @@
+// ShellState: everything the shell remembers between commands. Exactly one exists per
+// process; it is passed by mutable reference and never copied.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "common/result.hpp"
+#include "parser/node.hpp"
+
+namespace kiln {
+
+struct ShellState {
+    std::vector<std::string> positional;  // element 0 is $1
+    std::string shell_name = "kiln";      // $0
+    std::string cwd;                      // kept equal to the process's current directory
+    bool return_pending = false;
+    std::int32_t return_status = 0;
+    bool exit_pending = false;  // never cleared
+    std::int32_t exit_code = 0;
+    std::unordered_map<std::string, std::string> variables;
+    std::unordered_set<std::string> exported;  // may hold names without a value
+    std::unordered_map<std::string, std::string> aliases;
+    std::unordered_map<std::string, Node> functions;
+    std::int32_t last_status = 0;
+    std::uint32_t break_count = 0;     // enclosing loops still to leave
+    std::uint32_t continue_count = 0;  // pending continue steps
+    // Ctrl-C arrived while a command line ran: everything unwinds, like a pending exit,
+    // until the interactive loop clears it.
+    bool interrupted = false;
+    int depth = 0;  // current nesting of evaluate, bounded by kMaxEvalDepth
+};
+
+// The start-up population: cwd, default aliases, the environment imported and exported,
+// and HOME from the profile folder when the environment has none.
+void init_state(ShellState& state);
+
+// A variable or special parameter ($?, $$, $0, $#, $@, $*, $1...); absent when unset.
+std::optional<std::string> get_var(const ShellState& state, std::string_view name);
+// Assigns; exported names are mirrored into the process environment. Fails (after storing
+// the value) with a one-line reason when the environment refuses the name or value.
+Result<void, std::string> set_var(ShellState& state, std::string_view name, std::string value,
+                                  bool exported);
+// Removes the variable and its export mark (and the environment entry of an exported name).
+Result<void, std::string> unset_var(ShellState& state, std::string_view name);
+
+// True while an exit, return, break, continue or interrupt is pending.
+bool should_unwind(const ShellState& state);
+
+}  // namespace kiln

@@ -1,0 +1,20 @@
+// Word expansion: tilde, dollar forms, $(...), field splitting and filename patterns.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "exec/state.hpp"
+#include "lexer/token.hpp"
+
+namespace kiln {
+
+// A word to its fields (at least one), split and matched against file names.
+std::vector<std::string> expand_word(ShellState& state, const Word& word);
+// A word to exactly one string: no splitting, no filename patterns.
+std::string expand_word_single(ShellState& state, const Word& word);
+// The dollar expansion of one piece of text.
+std::string expand_params(ShellState& state, std::string_view text);
+
+}  // namespace kiln

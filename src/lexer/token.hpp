@@ -1,0 +1,83 @@
+// Tokens: the flat output of the lexer. A word keeps, for each piece, how it was quoted, so
+// that expansion can treat quoted and unquoted text differently.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace kiln {
+
+enum class Quote { None, Single, Double };
+
+// One piece of a word after quote removal.
+struct Seg {
+    std::string text;
+    Quote quote = Quote::None;
+    bool operator==(const Seg&) const = default;
+};
+
+// A word is never empty: at least one segment.
+using Word = std::vector<Seg>;
+
+enum class RedirOp { In, Out, Append };
+
+namespace tok {
+struct Word {
+    kiln::Word segs;
+    bool operator==(const Word&) const = default;
+};
+struct Pipe {
+    bool operator==(const Pipe&) const = default;
+};
+struct Semi {
+    bool operator==(const Semi&) const = default;
+};
+struct DSemi {
+    bool operator==(const DSemi&) const = default;
+};
+struct Amp {
+    bool operator==(const Amp&) const = default;
+};
+struct AndAnd {
+    bool operator==(const AndAnd&) const = default;
+};
+struct OrOr {
+    bool operator==(const OrOr&) const = default;
+};
+struct Redir {
+    std::optional<std::uint32_t> fd;  // absent: no digits, or digits too large
+    RedirOp op = RedirOp::Out;
+    bool operator==(const Redir&) const = default;
+};
+struct LParen {
+    bool operator==(const LParen&) const = default;
+};
+struct RParen {
+    bool operator==(const RParen&) const = default;
+};
+struct LBrace {
+    bool operator==(const LBrace&) const = default;
+};
+struct RBrace {
+    bool operator==(const RBrace&) const = default;
+};
+struct Newline {
+    bool operator==(const Newline&) const = default;
+};
+}  // namespace tok
+
+// The variants in their fixed order.
+using Token = std::variant<tok::Word, tok::Pipe, tok::Semi, tok::DSemi, tok::Amp, tok::AndAnd,
+                           tok::OrOr, tok::Redir, tok::LParen, tok::RParen, tok::LBrace,
+                           tok::RBrace, tok::Newline>;
+
+// Debug rendering used in parser messages: `Word([Seg { text: "ls", quote: None }])`,
+// `Redir { fd: Some(2), op: Append }`, `RParen`.
+std::string render_token(const Token& token);
+// `None`, or `Some(` rendering `)`.
+std::string render_optional_token(const Token* token);
+
+}  // namespace kiln

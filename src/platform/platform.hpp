@@ -1,0 +1,190 @@
+// The one door to the operating system. Everything kiln needs of the system is declared here;
+// platform/posix.cpp and platform/windows.cpp implement it. No other folder includes system
+// headers or tests for the platform.
+//
+// Text crossing this wall is UTF-8 in std::string. On POSIX paths and environment entries are
+// bytes and pass unchanged; on Windows they are converted from and to UTF-16 here.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "common/result.hpp"
+
+namespace kiln::platform {
+
+// A failed system call: the system's own code and description.
+struct OsError {
+    int code = 0;
+    std::string message;  // e.g. "No such file or directory"
+};
+
+// "{message} (os error {code})", the one format of system errors in messages.
+std::string describe(const OsError& error);
+
+template <class T>
+using OsResult = Result<T, OsError>;
+
+// ---- process start-up ----------------------------------------------------------------------
+
+// Captures what must be read once at start-up (the arguments, the profile folder) and sets
+// the process up (SIGPIPE ignored on POSIX, console modes on Windows). Call first in main.
+void init(int argc, char** argv);
+
+// The process arguments as text; element 0 is the program path.
+const std::vector<std::string>& arguments();
+
+// The user's profile folder, as found at start-up; absent when the system has none.
+const std::optional<std::string>& home_dir();
+
+int process_id();
+
+// Flushes standard output and ends the process with the status.
+[[noreturn]] void exit_process(int status);
+
+// ---- environment ---------------------------------------------------------------------------
+
+// Every entry of the process environment, in block order, as text.
+std::vector<std::pair<std::string, std::string>> environment();
+std::optional<std::string> get_env(std::string_view name);
+// Refused (with a reason) for a name the system cannot hold: empty, containing '=' or NUL,
+// or a value containing NUL.
+OsResult<void> set_env(std::string_view name, std::string_view value);
+OsResult<void> unset_env(std::string_view name);
+
+// ---- paths ---------------------------------------------------------------------------------
+
+inline constexpr char kPathListSeparator =
+#ifdef _WIN32
+    ';';
+#else
+    ':';
+#endif
+
+// True for a character that separates path components ('/', and '\\' on Windows).
+bool is_separator(char c);
+// Absolute: rooted on POSIX; with both a drive or share prefix and a root on Windows.
+bool is_absolute(std::string_view path);
+// Joins with the platform's rules: an absolute `rel` replaces `base`.
+std::string join_path(std::string_view base, std::string_view rel);
+// Lexical removal of "." and "..", joining with the platform's separator.
+std::string normalize_path(std::string_view path);
+// Splits a PATH-like value into its directories (empty entries kept; callers skip them).
+std::vector<std::string> split_path_list(std::string_view value);
+
+OsResult<std::string> current_dir();
+OsResult<void> set_current_dir(const std::string& path);
+
+// ---- files ---------------------------------------------------------------------------------
+
+enum class FileKind { Missing, Regular, Directory, Other };
+
+// Metadata with links followed. Missing also covers entries that cannot be examined.
+FileKind file_kind(const std::string& path);
+
+OsResult<std::string> read_file(const std::string& path);
+
+struct DirEntry {
+    std::string name;
+    bool is_dir = false;   // false for a link, whatever it points to
+    bool is_link = false;
+    std::uint64_t size = 0;
+};
+
+// The entries of a directory, "." and ".." left out; unreadable entries are skipped.
+OsResult<std::vector<DirEntry>> list_dir(const std::string& path);
+
+// An owned native descriptor or handle; closed when destroyed.
+class Handle {
+public:
+    Handle() = default;
+    explicit Handle(std::intptr_t native) : native_(native) {}
+    Handle(Handle&& other) noexcept : native_(std::exchange(other.native_, -1)) {}
+    Handle& operator=(Handle&& other) noexcept;
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() { close(); }
+
+    bool valid() const { return native_ != -1; }
+    std::intptr_t native() const { return native_; }
+    void close();
+
+private:
+    std::intptr_t native_ = -1;
+};
+
+// Opens for writing, creating the file when missing; truncates unless `append`, in which case
+// every write goes to the end. Other processes may read, write and delete the file meanwhile.
+OsResult<Handle> open_for_write(const std::string& path, bool append);
+
+// Writes every byte, retrying interrupted and partial writes.
+OsResult<void> write_all(const Handle& handle, std::string_view bytes);
+// Appends everything up to end of file to `out`. On an error the bytes read so far stay.
+OsResult<void> read_all(const Handle& handle, std::string& out);
+
+struct Pipe {
+    Handle read;
+    Handle write;
+};
+OsResult<Pipe> make_pipe();
+
+// ---- standard streams ----------------------------------------------------------------------
+
+// Writes to the shell's own standard output (flushed) or standard error; errors are ignored.
+// A console receives the bytes as UTF-8 text.
+void write_stdout(std::string_view bytes);
+void write_stderr(std::string_view bytes);
+
+bool stdin_is_terminal();
+
+// One line of the shell's standard input, its line feed included, read without buffering
+// ahead so that the rest stays for programs started later. Absent at end of input.
+OsResult<std::optional<std::string>> read_stdin_line();
+
+// ---- programs ------------------------------------------------------------------------------
+
+struct SpawnRequest {
+    std::string program;                 // argv[0] as typed
+    std::vector<std::string> args;       // argv[1..]
+    std::string cwd;                     // working directory of the child
+    // Variables added or replaced in the child's environment only (prefix assignments).
+    std::vector<std::pair<std::string, std::string>> env_overrides;
+    // Standard handles for the child; null means inherited from the shell.
+    const Handle* in = nullptr;
+    const Handle* out = nullptr;
+    const Handle* err = nullptr;
+};
+
+struct SpawnError {
+    bool not_found = false;  // the "command not found" kind
+    std::string text;        // the {error} of "kiln: {name}: {error}"
+};
+
+struct Child {
+    std::intptr_t id = -1;  // pid, or the process handle on Windows
+};
+
+// Finds and starts the program (searching the PATH of env_overrides first, then the shell's).
+Result<Child, SpawnError> spawn(const SpawnRequest& request);
+// Waits without time limit; the exit code as a signed 32-bit status (128 + N for signal N).
+OsResult<int> wait_child(Child& child);
+
+// The program that `which`/`type` report for a plain name, or absent.
+std::optional<std::string> find_program(std::string_view name);
+
+// Names of programs on PATH whose name begins with `prefix` (compared without case), as
+// spelled in the directory; at most `limit` names, in directory order.
+std::vector<std::string> list_programs(std::string_view prefix, std::size_t limit);
+
+// ---- interrupts ----------------------------------------------------------------------------
+
+// From now on Ctrl-C does not end the shell; it is recorded for take_interrupt().
+void catch_interrupts();
+// True once for each Ctrl-C received since the last call.
+bool take_interrupt();
+
+}  // namespace kiln::platform
