@@ -1,9 +1,63 @@
-// STUB: replaced by the builtin table.
+// The builtin table: the 28 names in their fixed order, each beside its implementation.
 #include "builtins/builtins.hpp"
+#include "builtins/commands.hpp"
+
 namespace kiln {
-const std::array<Builtin, kBuiltinCount>& builtin_table() {
-    static const std::array<Builtin, kBuiltinCount> table{};
-    return table;
+namespace {
+
+// The order is the order of lookup; `help` sorts the names for display.
+constexpr std::array<Builtin, kBuiltinCount> kTable{{
+    {"cd", builtin_cd},
+    {"pwd", builtin_pwd},
+    {"echo", builtin_echo},
+    {"printf", builtin_printf},
+    {"export", builtin_export},
+    {"unset", builtin_unset},
+    {"set", builtin_set},
+    {"env", builtin_env},
+    {"which", builtin_which},
+    {"type", builtin_which},
+    {"alias", builtin_alias},
+    {"unalias", builtin_unalias},
+    {"source", builtin_source},
+    {".", builtin_source},
+    {"read", builtin_read},
+    {"test", builtin_test},
+    {"[", builtin_bracket},
+    {"true", builtin_true},
+    {"false", builtin_false},
+    {"clear", builtin_clear},
+    {"help", builtin_help},
+    {"exit", builtin_exit},
+    {"return", builtin_return},
+    {"break", builtin_break},
+    {"continue", builtin_continue},
+    {"history", builtin_history},
+    {"ls", builtin_ls},
+    {"cat", builtin_cat},
+}};
+
+// A missing row would leave an empty entry at the end, so check that every row is filled.
+constexpr bool every_row_filled() {
+    for (const Builtin& b : kTable) {
+        if (b.name.empty() || b.fn == nullptr) return false;
+    }
+    return true;
 }
-const Builtin* find_builtin(std::string_view) { return nullptr; }
+static_assert(kTable.size() == 28);
+static_assert(every_row_filled());
+
+}  // namespace
+
+const std::array<Builtin, kBuiltinCount>& builtin_table() {
+    return kTable;
+}
+
+const Builtin* find_builtin(std::string_view name) {
+    for (const Builtin& b : kTable) {
+        if (b.name == name) return &b;
+    }
+    return nullptr;
+}
+
 }  // namespace kiln

@@ -1,0 +1,174 @@
+// The output and input builtins: echo, printf and read.
+#include <charconv>
+#include <vector>
+
+#include "builtins/commands.hpp"
+#include "common/text.hpp"
+#include "platform/platform.hpp"
+
+namespace kiln {
+namespace {
+
+void append_int64(std::string& out, std::int64_t value) {
+    char buf[24];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+    out.append(buf, end);
+}
+
+// The value of a `%s`/`%d` conversion; the index advances whether or not a value is left.
+std::string_view next_value(std::span<const std::string> values, std::size_t& index) {
+    const std::size_t i = index++;
+    return i < values.size() ? std::string_view(values[i]) : std::string_view();
+}
+
+// One "%c" pair of the format; returns the text it yields.
+void append_conversion(std::string& out, char c, std::span<const std::string> values,
+                       std::size_t& index) {
+    switch (c) {
+        case '%':
+            out += '%';
+            break;
+        case 's':
+            out += next_value(values, index);
+            break;
+        case 'd':
+            append_int64(out, parse_int64(next_value(values, index)).value_or(0));
+            break;
+        default:  // no widths or flags: the pair stays as written
+            out += '%';
+            out += c;
+    }
+}
+
+// One "\c" pair of the format.
+void append_escape(std::string& out, char c) {
+    switch (c) {
+        case '\\':
+            out += '\\';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        default:
+            out += '\\';
+            out += c;
+    }
+}
+
+// The first line of piped or redirected input: up to the first line feed, less one CR.
+std::string line_of_input(std::string_view input) {
+    std::string_view line = input.substr(0, input.find('\n'));
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    return to_valid_utf8(line);
+}
+
+// One line from the shell's standard input, line ends stripped; absent at end of input, on a
+// read error, or when the line is not valid UTF-8.
+std::optional<std::string> line_of_stdin() {
+    auto read = platform::read_stdin_line();
+    if (!read || !read->has_value()) return std::nullopt;
+    std::string line = std::move(**read);
+    if (!is_valid_utf8(line)) return std::nullopt;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    return line;
+}
+
+// The words of a line, split at runs of Unicode white space.
+std::vector<std::string_view> split_words(std::string_view line) {
+    std::vector<std::string_view> words;
+    std::size_t start = std::string_view::npos;
+    for (std::size_t i = 0; i < line.size();) {
+        const Decoded d = decode_utf8(line, i);
+        if (is_unicode_space(d.cp)) {
+            if (start != std::string_view::npos) words.push_back(line.substr(start, i - start));
+            start = std::string_view::npos;
+        } else if (start == std::string_view::npos) {
+            start = i;
+        }
+        i += d.len;
+    }
+    if (start != std::string_view::npos) words.push_back(line.substr(start));
+    return words;
+}
+
+// Assigns through set_var, reporting a name the environment refuses; false on such a refusal.
+bool assign(ShellState& state, std::string_view name, std::string value, BuiltinIo& io) {
+    auto r = set_var(state, name, std::move(value), false);
+    if (r) return true;
+    io.err.append("read: ").append(name).append(": ").append(r.error()).append("\n");
+    return false;
+}
+
+}  // namespace
+
+int builtin_echo(ShellState&, std::span<const std::string> args, std::string_view, BuiltinIo& io) {
+    const bool newline = args.empty() || args[0] != "-n";
+    if (!newline) args = args.subspan(1);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (i > 0) io.out += ' ';
+        io.out += args[i];
+    }
+    if (newline) io.out += '\n';
+    return 0;
+}
+
+int builtin_printf(ShellState&, std::span<const std::string> args, std::string_view,
+                   BuiltinIo& io) {
+    if (args.empty()) return 1;
+    const std::string_view format = args[0];
+    const auto values = args.subspan(1);
+    std::size_t index = 0;
+    std::string& out = io.out;
+    // Byte-wise is enough: '%' and '\' are ASCII, and a pair whose second character is
+    // multi-byte yields that character unchanged either way.
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        const char c = format[i];
+        const bool pair = (c == '%' || c == '\\') && i + 1 < format.size();
+        if (!pair) {
+            out += c;
+        } else if (c == '%') {
+            append_conversion(out, format[++i], values, index);
+        } else {
+            append_escape(out, format[++i]);
+        }
+    }
+    return 0;
+}
+
+int builtin_read(ShellState& state, std::span<const std::string> args, std::string_view input,
+                 BuiltinIo& io) {
+    std::string line;
+    if (!input.empty()) {
+        line = line_of_input(input);
+    } else if (auto from_stdin = line_of_stdin()) {
+        line = std::move(*from_stdin);
+    } else {
+        return 1;
+    }
+    if (args.empty()) return assign(state, "REPLY", std::move(line), io) ? 0 : 1;
+
+    const std::vector<std::string_view> words = split_words(line);
+    int status = 0;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string value;
+        if (i + 1 < args.size()) {
+            if (i < words.size()) value = words[i];
+        } else {
+            for (std::size_t w = i; w < words.size(); ++w) {
+                if (w > i) value += ' ';
+                value += words[w];
+            }
+        }
+        if (!assign(state, args[i], std::move(value), io)) status = 1;
+    }
+    return status;
+}
+
+}  // namespace kiln

@@ -1,0 +1,37 @@
+// `source` and `.`: run a file's commands in the current shell.
+#include "builtins/commands.hpp"
+#include "common/text.hpp"
+#include "main/shell.hpp"
+#include "platform/platform.hpp"
+
+namespace kiln {
+namespace {
+
+// The file's text, or a description of why it cannot be run.
+Result<std::string, std::string> read_script(const std::string& file) {
+    if (has_nul(file)) return fail(std::string("file name contains a NUL byte"));
+    auto text = platform::read_file(file);
+    if (!text) return fail(platform::describe(text.error()));
+    if (!is_valid_utf8(*text)) return fail(std::string("stream did not contain valid UTF-8"));
+    return std::move(*text);
+}
+
+}  // namespace
+
+int builtin_source(ShellState& state, std::span<const std::string> args, std::string_view,
+                   BuiltinIo& io) {
+    if (args.empty()) {
+        io.err += "source: filename argument required\n";
+        return 2;
+    }
+    const std::string& file = args[0];  // further arguments are ignored
+    auto text = read_script(file);
+    if (!text) {
+        io.err += "source: " + file + ": " + text.error() + "\n";
+        return 1;
+    }
+    // The file's commands print through their own command frames, not through io.
+    return run_source(state, *text);
+}
+
+}  // namespace kiln
