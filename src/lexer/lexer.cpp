@@ -1,7 +1,375 @@
-// STUB: replaced by the lexer's implementation.
+// The lexer: one pass over the text, removing quotes and recording how each piece of a word
+// was quoted. Only ASCII characters have a meaning of their own, so the scan walks bytes and
+// decodes UTF-8 only where a whole character is taken (after a backslash); the bytes of a
+// word, valid UTF-8 or not, reach its segments unchanged.
 #include "lexer/lexer.hpp"
+
+#include <utility>
+
+#include "common/text.hpp"
+
 namespace kiln {
-Result<std::vector<Token>, std::string> tokenize(std::string_view) { return std::vector<Token>{}; }
-std::string render_token(const Token&) { return {}; }
-std::string render_optional_token(const Token*) { return {}; }
+namespace {
+
+constexpr std::string_view kDoubleQuoteSpecials = "\\\"";
+
+// Characters that end a run of ordinary word characters.
+bool ends_ordinary_run(char c) {
+    switch (c) {
+        case ' ':
+        case '\t':
+        case '\r':
+        case '\n':
+        case ';':
+        case '|':
+        case '&':
+        case '(':
+        case ')':
+        case '<':
+        case '>':
+        case '\'':
+        case '"':
+        case '\\':
+        case '$':
+            return true;
+        default:
+            return false;
+    }
+}
+
+// After an unquoted backslash these stand for themselves alone.
+bool is_escapable(char32_t cp) {
+    constexpr std::u32string_view kPunct = U"\"`#$&'()*;<>?[\\{|}~";
+    return is_unicode_space(cp) || kPunct.find(cp) != std::u32string_view::npos;
+}
+
+// A `{` with no word in progress is a brace only when a separator follows it.
+bool is_brace_follower(char c) {
+    switch (c) {
+        case ' ':
+        case '\t':
+        case '\n':
+        case '\r':
+        case '&':
+        case '(':
+        case ')':
+        case ';':
+        case '|':
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool all_ascii_digits(std::string_view text) {
+    if (text.empty()) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+class Lexer {
+public:
+    explicit Lexer(std::string_view text) : text_(text) {}
+
+    Result<std::vector<Token>, std::string> run() {
+        while (pos_ < text_.size()) {
+            auto step = read_next();
+            if (!step) return fail(step.error());
+        }
+        end_word();
+        return std::move(tokens_);
+    }
+
+private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
+    std::string pending_;  // the current unquoted run of the word being built
+    Word segs_;            // finished segments of that word
+    bool in_word_ = false;
+    std::vector<Token> tokens_;
+
+    bool next_is(char c) const { return pos_ + 1 < text_.size() && text_[pos_ + 1] == c; }
+
+    void flush_pending() {
+        if (pending_.empty()) return;
+        segs_.push_back(Seg{std::move(pending_), Quote::None});
+        pending_.clear();
+    }
+
+    void end_word() {
+        if (!in_word_) return;
+        flush_pending();
+        if (!segs_.empty()) tokens_.emplace_back(tok::Word{std::move(segs_)});
+        segs_.clear();
+        in_word_ = false;
+    }
+
+    Result<void, std::string> read_next();
+    void skip_comment();
+    void read_operator();
+    void read_redirection();
+    std::optional<std::uint32_t> take_fd_prefix();
+    void read_open_brace();
+    void read_ordinary();
+    void read_backslash();
+    void read_dollar();
+    void read_dollar_paren();
+    Result<void, std::string> read_single_quoted();
+    Result<void, std::string> read_double_quoted();
+};
+
+// Dispatches on the character at pos_; every branch consumes at least one character.
+Result<void, std::string> Lexer::read_next() {
+    const char c = text_[pos_];
+    switch (c) {
+        case '#':
+            if (in_word_) {
+                read_ordinary();
+            } else {
+                skip_comment();
+            }
+            return {};
+        case ' ':
+        case '\t':
+        case '\r':
+            end_word();
+            ++pos_;
+            return {};
+        case '\n':
+            end_word();
+            tokens_.emplace_back(tok::Newline{});
+            ++pos_;
+            return {};
+        case ';':
+        case '|':
+        case '&':
+        case '(':
+        case ')':
+            read_operator();
+            return {};
+        case '<':
+        case '>':
+            read_redirection();
+            return {};
+        case '{':
+            read_open_brace();
+            return {};
+        case '}':
+            if (in_word_) {
+                read_ordinary();
+            } else {
+                tokens_.emplace_back(tok::RBrace{});
+                ++pos_;
+            }
+            return {};
+        case '\'':
+            return read_single_quoted();
+        case '"':
+            return read_double_quoted();
+        case '\\':
+            read_backslash();
+            return {};
+        case '$':
+            read_dollar();
+            return {};
+        default:
+            read_ordinary();
+            return {};
+    }
+}
+
+// The line feed that ends a comment is left for the main loop to turn into Newline.
+void Lexer::skip_comment() {
+    const std::size_t eol = text_.find('\n', pos_);
+    pos_ = eol == std::string_view::npos ? text_.size() : eol;
+}
+
+// `;` `;;` `|` `||` `&` `&&` `(` `)`: each ends the word before it.
+void Lexer::read_operator() {
+    end_word();
+    const char c = text_[pos_];
+    const bool doubled = next_is(c);
+    switch (c) {
+        case ';':
+            tokens_.emplace_back(doubled ? Token{tok::DSemi{}} : Token{tok::Semi{}});
+            break;
+        case '|':
+            tokens_.emplace_back(doubled ? Token{tok::OrOr{}} : Token{tok::Pipe{}});
+            break;
+        case '&':
+            tokens_.emplace_back(doubled ? Token{tok::AndAnd{}} : Token{tok::Amp{}});
+            break;
+        case '(':
+            tokens_.emplace_back(tok::LParen{});
+            pos_ += 1;
+            return;
+        default:
+            tokens_.emplace_back(tok::RParen{});
+            pos_ += 1;
+            return;
+    }
+    pos_ += doubled ? 2 : 1;
+}
+
+// `<`, `>` and `>>`, with the digits just before them as the descriptor.
+void Lexer::read_redirection() {
+    const std::optional<std::uint32_t> fd = take_fd_prefix();
+    end_word();
+    if (text_[pos_] == '<') {
+        tokens_.emplace_back(tok::Redir{fd, RedirOp::In});
+        pos_ += 1;
+    } else if (next_is('>')) {
+        tokens_.emplace_back(tok::Redir{fd, RedirOp::Append});
+        pos_ += 2;
+    } else {
+        tokens_.emplace_back(tok::Redir{fd, RedirOp::Out});
+        pos_ += 1;
+    }
+}
+
+// An unquoted run of digits right before a redirection operator is its descriptor. Digits
+// too large for a descriptor are dropped all the same, leaving the descriptor absent.
+std::optional<std::uint32_t> Lexer::take_fd_prefix() {
+    if (!all_ascii_digits(pending_)) return std::nullopt;
+    const std::optional<std::uint32_t> fd = parse_uint32(pending_);
+    pending_.clear();
+    return fd;
+}
+
+void Lexer::read_open_brace() {
+    if (in_word_) {
+        read_ordinary();
+        return;
+    }
+    if (pos_ + 1 == text_.size() || is_brace_follower(text_[pos_ + 1])) {
+        tokens_.emplace_back(tok::LBrace{});
+        ++pos_;
+        return;
+    }
+    pending_ += '{';  // `{a,b}` and `{}` are words
+    in_word_ = true;
+    ++pos_;
+}
+
+// Takes the character at pos_ and every following byte up to the next character with a
+// meaning of its own. Inside a word `#`, `{` and `}` are ordinary, so they do not stop it.
+void Lexer::read_ordinary() {
+    const std::size_t start = pos_++;
+    while (pos_ < text_.size() && !ends_ordinary_run(text_[pos_]))
+        ++pos_;
+    pending_.append(text_.substr(start, pos_ - start));
+    in_word_ = true;
+}
+
+// An unquoted backslash: line continuation, an escaped character, or an ordinary backslash
+// (so that `C:\Users` keeps its backslashes).
+void Lexer::read_backslash() {
+    in_word_ = true;
+    if (pos_ + 1 == text_.size()) {
+        pending_ += '\\';
+        ++pos_;
+        return;
+    }
+    if (text_[pos_ + 1] == '\n') {
+        pos_ += 2;
+        return;
+    }
+    const Decoded next = decode_utf8(text_, pos_ + 1);
+    if (!is_escapable(next.cp)) {
+        pending_ += '\\';
+        ++pos_;
+        return;
+    }
+    flush_pending();
+    segs_.push_back(Seg{std::string(text_.substr(pos_ + 1, next.len)), Quote::Single});
+    pos_ += 1 + next.len;
+}
+
+void Lexer::read_dollar() {
+    if (next_is('(')) {
+        read_dollar_paren();
+        return;
+    }
+    pending_ += '$';  // `$HOME` and `${HOME}` stay as typed for expansion
+    in_word_ = true;
+    ++pos_;
+}
+
+// `$(` ... `)`, kept verbatim in the unquoted run up to the parenthesis that balances it;
+// quotes inside mean nothing here. An unbalanced `$(` runs to the end of the text.
+void Lexer::read_dollar_paren() {
+    const std::size_t start = pos_;
+    std::size_t depth = 1;
+    pos_ += 2;
+    while (depth > 0) {
+        pos_ = text_.find_first_of("()", pos_);
+        if (pos_ == std::string_view::npos) {
+            pos_ = text_.size();
+            break;
+        }
+        if (text_[pos_++] == '(') {
+            ++depth;
+        } else {
+            --depth;
+        }
+    }
+    pending_.append(text_.substr(start, pos_ - start));
+    in_word_ = true;
+}
+
+Result<void, std::string> Lexer::read_single_quoted() {
+    const std::size_t close = text_.find('\'', pos_ + 1);
+    if (close == std::string_view::npos) return fail(std::string("unterminated single quote"));
+    flush_pending();
+    segs_.push_back(Seg{std::string(text_.substr(pos_ + 1, close - pos_ - 1)), Quote::Single});
+    in_word_ = true;
+    pos_ = close + 1;
+    return {};
+}
+
+// Inside double quotes a backslash escapes only `"`, `\`, the backquote and `$`; before any
+// other character it is kept. An escaped `$` must stay a literal dollar sign, and Double text
+// is scanned for dollar forms later, so it closes the Double segment and goes into a Single
+// segment of its own.
+Result<void, std::string> Lexer::read_double_quoted() {
+    flush_pending();
+    std::string text;
+    bool made_segment = false;
+    std::size_t i = pos_ + 1;
+    while (true) {
+        const std::size_t j = text_.find_first_of(kDoubleQuoteSpecials, i);
+        if (j == std::string_view::npos) return fail(std::string("unterminated double quote"));
+        text.append(text_.substr(i, j - i));
+        if (text_[j] == '"') {
+            i = j + 1;
+            break;
+        }
+        const char next = j + 1 < text_.size() ? text_[j + 1] : '\0';
+        if (next == '"' || next == '\\' || next == '`') {
+            text += next;
+            i = j + 2;
+        } else if (next == '$') {
+            if (!text.empty()) segs_.push_back(Seg{std::exchange(text, {}), Quote::Double});
+            segs_.push_back(Seg{"$", Quote::Single});
+            made_segment = true;
+            i = j + 2;
+        } else {
+            text += '\\';
+            i = j + 1;
+        }
+    }
+    if (!text.empty() || !made_segment) segs_.push_back(Seg{std::move(text), Quote::Double});
+    in_word_ = true;
+    pos_ = i;
+    return {};
+}
+
+}  // namespace
+
+Result<std::vector<Token>, std::string> tokenize(std::string_view text) {
+    return Lexer(text).run();
+}
+
 }  // namespace kiln

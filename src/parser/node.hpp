@@ -135,4 +135,8 @@ struct CaseArm {
 // True for a non-empty run of ASCII letters, digits and '_' not starting with a digit.
 bool is_valid_name(std::string_view text);
 
+// A compact one-line form of a tree for tests and debugging, e.g.
+// `And(Simple{words=[a]}, Pipeline[Simple{words=[b]}, Simple{words=[c]}])`.
+std::string dump_node(const Node& node);
+
 }  // namespace kiln

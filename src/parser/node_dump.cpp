@@ -1,0 +1,134 @@
+// A compact one-line form of a syntax tree, used by tests to compare whole trees at a glance.
+// Words show their segments joined by `+`: unquoted text as is, Single text in '...', Double
+// text in "...".
+#include <type_traits>
+
+#include "parser/node.hpp"
+
+namespace kiln {
+namespace {
+
+std::string dump_word(const Word& word) {
+    std::string out;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if (i > 0) out += '+';
+        switch (word[i].quote) {
+            case Quote::None:
+                out += word[i].text;
+                break;
+            case Quote::Single:
+                out += "'" + word[i].text + "'";
+                break;
+            case Quote::Double:
+                out += "\"" + word[i].text + "\"";
+                break;
+        }
+    }
+    return out;
+}
+
+std::string dump_words(const std::vector<Word>& words) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (i > 0) out += ',';
+        out += dump_word(words[i]);
+    }
+    return out + "]";
+}
+
+std::string dump_redirect(const Redirect& r) {
+    std::string out = r.fd ? std::to_string(*r.fd) : "";
+    out += r.op == RedirOp::In ? "<" : r.op == RedirOp::Out ? ">" : ">>";
+    return out + dump_word(r.target);
+}
+
+std::string dump_simple(const Simple& s) {
+    std::string out = "Simple{";
+    std::string sep;
+    if (!s.assigns.empty()) {
+        out += "assigns=[";
+        for (std::size_t i = 0; i < s.assigns.size(); ++i) {
+            out += (i > 0 ? "," : "") + s.assigns[i].name + "=" + dump_word(s.assigns[i].value);
+        }
+        out += "]";
+        sep = " ";
+    }
+    if (!s.words.empty()) {
+        out += sep + "words=" + dump_words(s.words);
+        sep = " ";
+    }
+    if (!s.redirects.empty()) {
+        out += sep + "redirects=[";
+        for (std::size_t i = 0; i < s.redirects.size(); ++i) {
+            out += (i > 0 ? "," : "") + dump_redirect(s.redirects[i]);
+        }
+        out += "]";
+    }
+    return out + "}";
+}
+
+std::string dump_nodes(const std::vector<Node>& nodes) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        out += (i > 0 ? ", " : "") + dump_node(nodes[i]);
+    }
+    return out + "]";
+}
+
+std::string dump_if(const If& n) {
+    std::string out = "If(" + dump_node(*n.cond) + ", " + dump_node(*n.then_body);
+    for (const ElifClause& e : n.elifs) {
+        out += ", Elif(" + dump_node(*e.cond) + ", " + dump_node(*e.body) + ")";
+    }
+    if (n.else_body) out += ", Else(" + dump_node(**n.else_body) + ")";
+    return out + ")";
+}
+
+std::string dump_case(const Case& n) {
+    std::string out = "Case(" + dump_word(n.word);
+    for (const CaseArm& arm : n.arms) {
+        out += ", " + dump_words(arm.patterns) + " => " + dump_node(*arm.body);
+    }
+    return out + ")";
+}
+
+}  // namespace
+
+std::string dump_node(const Node& node) {
+    return std::visit(
+        [](const auto& n) -> std::string {
+            using T = std::decay_t<decltype(n)>;
+            if constexpr (std::is_same_v<T, Empty>) {
+                return "Empty";
+            } else if constexpr (std::is_same_v<T, Simple>) {
+                return dump_simple(n);
+            } else if constexpr (std::is_same_v<T, Pipeline>) {
+                return "Pipeline" + dump_nodes(n.stages);
+            } else if constexpr (std::is_same_v<T, AndOr>) {
+                return (n.is_or ? "Or(" : "And(") + dump_node(*n.left) + ", " +
+                       dump_node(*n.right) + ")";
+            } else if constexpr (std::is_same_v<T, Sequence>) {
+                return "Seq" + dump_nodes(n.items);
+            } else if constexpr (std::is_same_v<T, Subshell>) {
+                return "Subshell(" + dump_node(*n.body) + ")";
+            } else if constexpr (std::is_same_v<T, Group>) {
+                return "Group(" + dump_node(*n.body) + ")";
+            } else if constexpr (std::is_same_v<T, If>) {
+                return dump_if(n);
+            } else if constexpr (std::is_same_v<T, For>) {
+                return "For(" + n.var + ", " + dump_words(n.words) + ", " + dump_node(*n.body) +
+                       ")";
+            } else if constexpr (std::is_same_v<T, Loop>) {
+                return (n.until ? "Until(" : "While(") + dump_node(*n.cond) + ", " +
+                       dump_node(*n.body) + ")";
+            } else if constexpr (std::is_same_v<T, Case>) {
+                return dump_case(n);
+            } else {
+                static_assert(std::is_same_v<T, FunctionDef>);
+                return "Function(" + n.name + ", " + dump_node(*n.body) + ")";
+            }
+        },
+        node.v);
+}
+
+}  // namespace kiln
