@@ -1,7 +1,219 @@
-// STUB: replaced by word expansion.
+// Word expansion: tilde, dollar forms, $(...), field splitting and filename patterns.
 #include "expand/expand.hpp"
+
+#include <optional>
+#include <utility>
+
+#include "common/text.hpp"
+#include "exec/exec.hpp"
+#include "expand/pattern.hpp"
+#include "lexer/lexer.hpp"
+#include "parser/parser.hpp"
+#include "platform/platform.hpp"
+
 namespace kiln {
-std::vector<std::string> expand_word(ShellState&, const Word&) { return {""}; }
-std::string expand_word_single(ShellState&, const Word&) { return {}; }
-std::string expand_params(ShellState&, std::string_view t) { return std::string(t); }
+namespace {
+
+// Field splitting cuts at the ASCII white space characters other than vertical tab.
+bool is_split_char(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+
+bool is_name_start(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+bool is_name_char(char c) {
+    return is_name_start(c) || (c >= '0' && c <= '9');
+}
+
+// The text of an unquoted segment at the start of a word, split into the profile folder that
+// a leading "~" or "~/" stands for and the rest. The folder is inserted as it is: never
+// dollar-expanded and never split, so a profile folder with a blank or a '$' in its name
+// survives. Without a tilde, or without a known folder, the home part is absent.
+struct TildeSplit {
+    std::optional<std::string> home;
+    std::string_view rest;
+};
+TildeSplit split_tilde(std::string_view text) {
+    if (text != "~" && !text.starts_with("~/")) return {std::nullopt, text};
+    const std::optional<std::string>& home = platform::home_dir();
+    if (!home) return {std::nullopt, text};
+    return {*home, text.substr(1)};
+}
+
+// The index of the bracket that closes the one at `open`, counting nesting from 1; npos when
+// there is none. Quotes play no part.
+std::size_t find_closing(std::string_view text, std::size_t open, char opener, char closer) {
+    std::size_t depth = 0;
+    for (std::size_t i = open; i < text.size(); ++i) {
+        if (text[i] == opener) {
+            ++depth;
+        } else if (text[i] == closer && --depth == 0) {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
+void append_var(const ShellState& state, std::string_view name, std::string& out) {
+    if (std::optional<std::string> value = get_var(state, name)) out += *value;
+}
+
+// Runs the text in this shell with its standard output collected; syntax errors are reported
+// and give an empty result.
+std::string substitute_command(ShellState& state, std::string_view inner) {
+    auto tokens = tokenize(inner);
+    if (!tokens) {
+        platform::write_stderr("kiln: " + tokens.error() + "\n");
+        return {};
+    }
+    auto tree = parse(std::move(*tokens));
+    if (!tree) {
+        platform::write_stderr("kiln: " + tree.error() + "\n");
+        return {};
+    }
+    std::string captured;
+    evaluate(state, *tree, std::nullopt, &captured);
+    std::string text = to_valid_utf8(captured);
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text;
+}
+
+// Expands the dollar form at `pos` (a '$' that is not the last character) into `out` and
+// returns the index where the scan goes on.
+std::size_t expand_dollar(ShellState& state, std::string_view text, std::size_t pos,
+                          std::string& out) {
+    const char c = text[pos + 1];
+    if (c == '?' || c == '$' || c == '#' || c == '*' || c == '@' || (c >= '0' && c <= '9')) {
+        append_var(state, text.substr(pos + 1, 1), out);  // $10 is $1 and a literal 0
+        return pos + 2;
+    }
+    if (c == '{' || c == '(') {
+        const std::size_t close = find_closing(text, pos + 1, c, c == '{' ? '}' : ')');
+        if (close == std::string_view::npos) {
+            out += '$';  // unmatched: the '$' is literal and the scan goes on after it
+            return pos + 1;
+        }
+        const std::string_view inner = text.substr(pos + 2, close - pos - 2);
+        if (c == '{') {
+            append_var(state, inner, out);  // ${A:-b} is just a name without a value
+        } else {
+            out += substitute_command(state, inner);
+        }
+        return close + 1;
+    }
+    if (is_name_start(c)) {
+        std::size_t end = pos + 2;
+        while (end < text.size() && is_name_char(text[end]))
+            ++end;
+        append_var(state, text.substr(pos + 1, end - pos - 1), out);
+        return end;
+    }
+    out += '$';  // "$%", "$-", "$!" stay as typed
+    return pos + 1;
+}
+
+// The fields of one word while they are being built.
+struct Fields {
+    std::vector<std::string> done;
+    std::string current;
+    bool have = false;     // an earlier segment contributed, even an empty string
+    bool pattern = false;  // `current` is to be matched against file names
+};
+
+void expand_unquoted(ShellState& state, const std::string& text, Fields& fields) {
+    // Only pattern characters typed unquoted set the flag, never those an expansion yields.
+    bool pattern = fields.pattern || has_pattern_chars(text);
+    TildeSplit tilde = fields.have ? TildeSplit{std::nullopt, text} : split_tilde(text);
+    if (tilde.home) fields.current += *tilde.home;
+    const std::string value = expand_params(state, tilde.rest);
+    // Every separator cuts: two in a row leave an empty field between them.
+    std::size_t start = 0;
+    while (true) {
+        std::size_t cut = start;
+        while (cut < value.size() && !is_split_char(value[cut]))
+            ++cut;
+        fields.current.append(value, start, cut - start);
+        if (cut == value.size()) break;
+        finish_field(fields.done, std::exchange(fields.current, {}), pattern);
+        pattern = false;
+        start = cut + 1;
+    }
+    fields.have = true;
+    fields.pattern = pattern;
+}
+
+}  // namespace
+
+std::string expand_params(ShellState& state, std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == '$' && i + 1 < text.size()) {
+            i = expand_dollar(state, text, i, out);
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
+void finish_field(std::vector<std::string>& fields, std::string text, bool pattern) {
+    if (!pattern || !has_pattern_chars(text)) {
+        fields.push_back(std::move(text));
+        return;
+    }
+    auto matches = glob_paths(text);
+    if (!matches || matches->empty()) {
+        fields.push_back(std::move(text));  // malformed, or nothing matched: kept as typed
+        return;
+    }
+    for (std::string& path : *matches)
+        fields.push_back(std::move(path));
+}
+
+std::vector<std::string> expand_word(ShellState& state, const Word& word) {
+    Fields fields;
+    for (const Seg& seg : word) {
+        switch (seg.quote) {
+            case Quote::Single:
+                fields.current += seg.text;
+                fields.have = true;
+                break;
+            case Quote::Double:
+                fields.current += expand_params(state, seg.text);
+                fields.have = true;
+                break;
+            case Quote::None:
+                expand_unquoted(state, seg.text, fields);
+                break;
+        }
+    }
+    finish_field(fields.done, std::move(fields.current), fields.pattern);
+    return std::move(fields.done);
+}
+
+std::string expand_word_single(ShellState& state, const Word& word) {
+    std::string out;
+    for (const Seg& seg : word) {
+        switch (seg.quote) {
+            case Quote::Single:
+                out += seg.text;
+                break;
+            case Quote::Double:
+                out += expand_params(state, seg.text);
+                break;
+            case Quote::None: {
+                TildeSplit tilde = out.empty() ? split_tilde(seg.text) : TildeSplit{{}, seg.text};
+                if (tilde.home) out += *tilde.home;
+                out += expand_params(state, tilde.rest);
+                break;
+            }
+        }
+    }
+    return out;
+}
+
 }  // namespace kiln

@@ -16,5 +16,9 @@ std::vector<std::string> expand_word(ShellState& state, const Word& word);
 std::string expand_word_single(ShellState& state, const Word& word);
 // The dollar expansion of one piece of text.
 std::string expand_params(ShellState& state, std::string_view text);
+// Appends a finished field: unchanged, or, when it carries the pattern flag and holds a
+// pattern character, replaced by the paths it matches (kept as typed when malformed or when
+// nothing matches).
+void finish_field(std::vector<std::string>& fields, std::string text, bool pattern);
 
 }  // namespace kiln
