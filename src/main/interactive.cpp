@@ -1,6 +1,97 @@
-// STUB: replaced by the interactive loop.
+// The interactive side of the shell: the start-up file and the read-run loop at the prompt.
+#include <optional>
+#include <string>
+
+#include "common/text.hpp"
+#include "main/line_editor.hpp"
+#include "main/prompt.hpp"
 #include "main/shell.hpp"
+#include "platform/platform.hpp"
+
 namespace kiln {
-void run_startup_file(ShellState&) {}
-int interactive_loop(ShellState& state) { return state.last_status; }
+namespace {
+
+std::optional<std::string> history_path() {
+    const auto& home = platform::home_dir();
+    if (!home) return std::nullopt;
+    return platform::join_path(*home, ".kiln_history");
+}
+
+// Whatever a typed line leaves pending (apart from an exit) must not reach the next line.
+void clear_pending(ShellState& state) {
+    state.return_pending = false;
+    state.break_count = 0;
+    state.continue_count = 0;
+    state.interrupted = false;
+}
+
+// Runs one typed line. True when the shell is to end.
+bool run_line(ShellState& state, const std::string& line) {
+    if (trim_unicode_space(line).empty()) return false;
+    // A Ctrl-C pressed while the line was being read belongs to that read, not to this line.
+    (void)platform::take_interrupt();
+    run_source(state, line);
+    if (state.exit_pending) return true;
+    clear_pending(state);
+    return false;
+}
+
+class Session {
+public:
+    explicit Session(ShellState& state)
+        : state_(state), editor_(make_line_editor(EditorConfig{})), history_(history_path()) {
+        editor_->attach(&hooks_);
+        if (history_) (void)editor_->load_history(*history_);
+    }
+
+    // Reads and runs lines until end of input, a read error or an exit request.
+    int run() {
+        platform::write_stdout(kBanner);
+        while (true) {
+            const Prompt prompt = build_prompt(prompt_directory(state_.cwd, platform::home_dir()),
+                                               state_.last_status);
+            hooks_.colored_prompt = prompt.colored;
+            ReadResult read = editor_->read_line(prompt.plain);
+            if (read.outcome == ReadOutcome::Interrupted) continue;
+            if (read.outcome == ReadOutcome::EndOfInput) break;
+            if (read.outcome == ReadOutcome::Error) {
+                platform::write_stderr("kiln: " + read.text + "\n");
+                break;
+            }
+            if (run_line(state_, read.text)) break;
+        }
+        if (history_) (void)editor_->save_history(*history_);
+        return state_.exit_pending ? state_.exit_code : state_.last_status;
+    }
+
+private:
+    ShellState& state_;
+    EditorHooks hooks_;
+    std::unique_ptr<LineEditor> editor_;
+    std::optional<std::string> history_;
+};
+
+}  // namespace
+
+void run_startup_file(ShellState& state) {
+    // Ctrl-C stops a running command line, never the interactive shell.
+    platform::catch_interrupts();
+    const auto& home = platform::home_dir();
+    if (!home) return;
+    const std::string path = platform::join_path(*home, ".kilnrc");
+    const platform::FileKind kind = platform::file_kind(path);
+    if (kind == platform::FileKind::Missing || kind == platform::FileKind::Directory) return;
+    auto text = platform::read_file(path);
+    if (!text || !is_valid_utf8(*text)) return;
+    run_source(state, *text);
+    // An interrupted start-up file is abandoned; it does not swallow the first typed line.
+    state.interrupted = false;
+}
+
+int interactive_loop(ShellState& state) {
+    platform::catch_interrupts();
+    Session session(state);
+    return session.run();
+}
+
 }  // namespace kiln

@@ -1,0 +1,399 @@
+// The line editor on POSIX: GNU readline on a terminal, plain line reads otherwise.
+//
+// readline runs through its callback interface so that the editor owns the wait for input:
+// Ctrl-C is caught by the shell's own handler (platform::catch_interrupts) and noticed here,
+// which drops the partly typed line and reports "interrupted". readline's own signal
+// handling is off; it keeps only its window-size handling.
+#include <langinfo.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+// readline's headers expect <cstdio> first.
+#include <readline/history.h>
+#include <readline/readline.h>
+
+#include "common/text.hpp"
+#include "main/line_editor.hpp"
+#include "platform/platform.hpp"
+
+namespace kiln {
+namespace {
+
+// ---- state shared with readline's plain-function callbacks ---------------------------------
+
+EditorHooks* g_hooks = nullptr;
+std::vector<std::string> g_displays;  // listing texts of the last completion, in match order
+
+struct PendingRead {
+    bool done = false;
+    ReadResult result;
+};
+PendingRead g_read;
+
+char* copy_cstr(std::string_view text) {
+    char* out = static_cast<char*>(std::malloc(text.size() + 1));
+    if (out == nullptr) return nullptr;
+    std::memcpy(out, text.data(), text.size());
+    out[text.size()] = '\0';
+    return out;
+}
+
+// The coloured prompt with every escape sequence between readline's invisible-text markers,
+// so that the prompt's width is measured on its visible characters only.
+std::string mark_invisible(std::string_view colored) {
+    std::string out;
+    for (std::size_t i = 0; i < colored.size(); ++i) {
+        if (colored[i] != '\x1b') {
+            out += colored[i];
+            continue;
+        }
+        std::size_t end = i + 1;
+        if (end < colored.size() && colored[end] == '[') {
+            ++end;
+            while (end < colored.size() && !(colored[end] >= '@' && colored[end] <= '~'))
+                ++end;
+        }
+        end = std::min(end + 1, colored.size());
+        out += RL_PROMPT_START_IGNORE;
+        out.append(colored.substr(i, end - i));
+        out += RL_PROMPT_END_IGNORE;
+        i = end - 1;
+    }
+    return out;
+}
+
+// ---- completion ----------------------------------------------------------------------------
+
+// readline finds the word to replace itself, from a set of break characters. The break set
+// given to it is one ASCII character that precedes the completion's start and does not occur
+// between there and the cursor, so readline's word starts where ours does (or a little
+// earlier, in which case the text in between is put back in front of every candidate).
+std::size_t readline_start(std::string_view before, std::size_t start) {
+    for (std::size_t r = start; r > 0; --r) {
+        const unsigned char c = static_cast<unsigned char>(before[r - 1]);
+        if (c != 0 && c < 0x80 &&
+            before.substr(r).find(static_cast<char>(c)) == std::string::npos) {
+            return r;
+        }
+    }
+    return 0;
+}
+
+char* word_break_hook() {
+    static std::string breaks;
+    const std::string_view before(rl_line_buffer, static_cast<std::size_t>(rl_point));
+    const Completion c =
+        g_hooks != nullptr ? g_hooks->complete(before, before.size()) : Completion{};
+    const std::size_t r = readline_start(before, c.start);
+    breaks.clear();
+    if (r > 0) {
+        breaks += before[r - 1];
+    } else {
+        // No break before the word at all: any character absent from the text will do.
+        for (int b = 1; b < 0x80 && breaks.empty(); ++b) {
+            if (before.find(static_cast<char>(b)) == std::string_view::npos) {
+                breaks += static_cast<char>(b);
+            }
+        }
+    }
+    return breaks.data();
+}
+
+std::string common_prefix(const std::vector<std::string>& texts) {
+    std::string prefix = texts.front();
+    for (const auto& t : texts) {
+        std::size_t n = 0;
+        while (n < prefix.size() && n < t.size() && prefix[n] == t[n])
+            ++n;
+        prefix.resize(n);
+    }
+    // Never end inside a UTF-8 sequence.
+    while (!prefix.empty() && (static_cast<unsigned char>(prefix.back()) & 0xC0) == 0x80) {
+        prefix.pop_back();
+    }
+    if (!prefix.empty() && static_cast<unsigned char>(prefix.back()) >= 0xC0) prefix.pop_back();
+    return prefix;
+}
+
+// A NULL-terminated array in readline's layout: [0] the text to insert, then the matches.
+char** to_match_array(const std::vector<std::string>& matches, std::string_view typed) {
+    std::string first = matches.front();
+    if (matches.size() > 1) {
+        first = common_prefix(matches);
+        if (first.size() < typed.size()) first = std::string(typed);  // never lose typed text
+    }
+    const std::size_t extra = matches.size() > 1 ? matches.size() : 0;
+    char** array = static_cast<char**>(std::calloc(extra + 2, sizeof(char*)));
+    if (array == nullptr) return nullptr;
+    array[0] = copy_cstr(first);
+    for (std::size_t i = 0; i < extra; ++i)
+        array[i + 1] = copy_cstr(matches[i]);
+    return array;
+}
+
+char** attempt_completion(const char*, int start, int end) {
+    // The candidates are inserted exactly as they are: no quoting, no appended character, and
+    // no fallback to readline's own file-name completion.
+    rl_attempted_completion_over = 1;
+    rl_completion_suppress_append = 1;
+    rl_completion_append_character = '\0';
+    rl_filename_completion_desired = 0;
+    rl_filename_quoting_desired = 0;
+    rl_completion_suppress_quote = 1;
+    g_displays.clear();
+    if (g_hooks == nullptr || start < 0 || end < start) return nullptr;
+
+    const std::string_view before(rl_line_buffer, static_cast<std::size_t>(end));
+    Completion c = g_hooks->complete(before, before.size());
+    const auto rl_start = static_cast<std::size_t>(start);
+    if (c.candidates.empty() || rl_start > c.start) return nullptr;
+    const std::string_view carried = before.substr(rl_start, c.start - rl_start);
+    std::vector<std::string> matches;
+    for (auto& cand : c.candidates) {
+        matches.push_back(std::string(carried) + cand.replacement);
+        g_displays.push_back(std::move(cand.display));
+    }
+    return to_match_array(matches, before.substr(rl_start));
+}
+
+std::size_t columns(std::string_view text) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < text.size(); i += decode_utf8(text, i).len)
+        ++n;
+    return n;
+}
+
+// True for y, Y or a blank; false for n, N, Delete or Ctrl-G; other keys are ignored.
+bool ask_yes_no() {
+    while (true) {
+        const int c = rl_read_key();
+        if (c == 'y' || c == 'Y' || c == ' ') return true;
+        if (c == 'n' || c == 'N' || c == 0x7f || c == 0x07 || c == EOF) return false;
+    }
+}
+
+// The listing shows each candidate's display text, not its replacement.
+void display_matches(char** matches, int count, int) {
+    if (matches == nullptr || count <= 0 || g_displays.size() != static_cast<std::size_t>(count)) {
+        return;
+    }
+    rl_crlf();
+    if (rl_completion_query_items > 0 && count >= rl_completion_query_items) {
+        std::fprintf(rl_outstream, "Display all %d possibilities? (y or n)", count);
+        std::fflush(rl_outstream);
+        const bool yes = ask_yes_no();
+        rl_crlf();
+        if (!yes) {
+            rl_forced_update_display();
+            return;
+        }
+    }
+    std::vector<char*> shown{const_cast<char*>("")};
+    std::size_t widest = 0;
+    for (auto& d : g_displays) {
+        shown.push_back(d.data());
+        widest = std::max(widest, columns(d));
+    }
+    shown.push_back(nullptr);
+    rl_display_match_list(shown.data(), count, static_cast<int>(widest));
+    rl_forced_update_display();
+}
+
+// ---- set-up --------------------------------------------------------------------------------
+
+// Shell text is UTF-8: readline moves and erases by characters only in a UTF-8 locale.
+void use_utf8_locale() {
+    if (std::setlocale(LC_CTYPE, "") != nullptr &&
+        std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) {
+        return;
+    }
+    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "C");
+}
+
+// The shell's defaults, applied before readline reads the user's init file (~/.inputrc), so
+// that the user's own settings win.
+void configure_readline(const EditorConfig& config) {
+    use_utf8_locale();
+    rl_readline_name = "kiln";
+    rl_instream = stdin;
+    rl_outstream = ::isatty(STDOUT_FILENO) == 1 ? stdout : stderr;
+    rl_catch_signals = 0;
+    rl_catch_sigwinch = 1;
+    rl_change_environment = 0;  // LINES and COLUMNS stay out of the commands' environment
+    rl_variable_bind("editing-mode", "emacs");
+    rl_variable_bind("bell-style", "none");
+    rl_variable_bind("enable-bracketed-paste", "on");
+    rl_variable_bind("page-completions", "on");
+    rl_variable_bind("show-all-if-ambiguous", "off");
+    // readline asks when the count reaches this value; the shell asks above the threshold.
+    rl_completion_query_items = static_cast<int>(config.listing_threshold) + 1;
+    rl_completer_quote_characters = nullptr;
+    rl_sort_completion_matches = 0;       // the candidates come sorted by bytes
+    rl_ignore_completion_duplicates = 0;  // keeps the inserted text as computed here
+    rl_completion_word_break_hook = word_break_hook;
+    rl_attempted_completion_function = attempt_completion;
+    rl_completion_display_matches_hook = display_matches;
+    using_history();
+    stifle_history(static_cast<int>(config.history_limit));
+    rl_initialize();
+}
+
+// ---- reading -------------------------------------------------------------------------------
+
+void on_line(char* line) {
+    rl_callback_handler_remove();
+    g_read.done = true;
+    if (line == nullptr) {
+        g_read.result = {ReadOutcome::EndOfInput, {}};
+        return;
+    }
+    g_read.result = {ReadOutcome::Line, line};
+    std::free(line);
+}
+
+// Drops the partly typed line after Ctrl-C and leaves the cursor on a fresh line.
+void cancel_line() {
+    rl_free_line_state();
+    rl_callback_sigcleanup();
+    rl_echo_signal_char(SIGINT);
+    rl_callback_handler_remove();
+    std::fputs("\n", rl_outstream);
+    std::fflush(rl_outstream);
+}
+
+// Feeds readline one key at a time until a line is complete, Ctrl-C or an error. SIGINT is
+// blocked except while waiting, so a Ctrl-C is never lost between the check and the wait.
+ReadResult read_terminal_line(const std::string& prompt) {
+    g_read = {};
+    rl_callback_handler_install(prompt.c_str(), on_line);
+    sigset_t block;
+    sigset_t saved;
+    sigemptyset(&block);
+    sigaddset(&block, SIGINT);
+    sigprocmask(SIG_BLOCK, &block, &saved);
+    while (!g_read.done) {
+        if (platform::take_interrupt()) {
+            cancel_line();
+            g_read.result = {ReadOutcome::Interrupted, {}};
+            break;
+        }
+        pollfd pfd{fileno(rl_instream), POLLIN, 0};
+        const int ready = ppoll(&pfd, 1, nullptr, &saved);
+        if (ready < 0 && errno == EINTR) {
+            rl_check_signals();  // a window-size change
+            continue;
+        }
+        if (ready < 0 || (pfd.revents & POLLNVAL) != 0) {
+            const std::string error = platform::describe({errno, std::strerror(errno)});
+            rl_callback_handler_remove();
+            g_read.result = {ReadOutcome::Error, error};
+            break;
+        }
+        rl_callback_read_char();
+    }
+    sigprocmask(SIG_SETMASK, &saved, nullptr);
+    if (g_read.result.outcome == ReadOutcome::EndOfInput) {
+        std::fputs("\n", rl_outstream);  // the next program's output starts on a fresh line
+        std::fflush(rl_outstream);
+    }
+    return g_read.result;
+}
+
+// Without a terminal: one line at a time, without a prompt and without history.
+ReadResult read_plain_line() {
+    auto line = platform::read_stdin_line();
+    if (!line) return {ReadOutcome::Error, platform::describe(line.error())};
+    if (!*line) return {ReadOutcome::EndOfInput, {}};
+    std::string text = std::move(**line);
+    if (text.ends_with('\n')) text.pop_back();
+    if (text.ends_with('\r')) text.pop_back();
+    return {ReadOutcome::Line, std::move(text)};
+}
+
+std::vector<std::string> history_entries() {
+    std::vector<std::string> entries;
+    if (HIST_ENTRY** list = history_list()) {
+        for (; *list != nullptr; ++list)
+            entries.emplace_back((*list)->line);
+    }
+    return entries;
+}
+
+class ReadlineEditor : public LineEditor {
+public:
+    explicit ReadlineEditor(const EditorConfig& config)
+        : config_(config), terminal_(platform::stdin_is_terminal()) {
+        if (terminal_) configure_readline(config_);
+    }
+    ~ReadlineEditor() override { g_hooks = nullptr; }
+
+    void attach(EditorHooks* hooks) override {
+        hooks_ = hooks;
+        g_hooks = hooks;
+    }
+
+    Result<void, std::string> load_history(const std::string& path) override {
+        auto entries = read_history_file(path, config_.history_limit);
+        if (!entries) return fail(entries.error());
+        clear_history();
+        for (const auto& e : *entries)
+            add_history(e.c_str());
+        added_ = false;
+        return {};
+    }
+
+    Result<void, std::string> save_history(const std::string& path) override {
+        if (!added_) return {};
+        auto written = write_history_file(path, history_entries(), config_.history_limit);
+        if (!written) return written;
+        added_ = false;
+        return {};
+    }
+
+    ReadResult read_line(const std::string& prompt) override {
+        if (!terminal_) return read_plain_line();
+        // A Ctrl-C that reached the shell after the last command ended is not for this read.
+        (void)platform::take_interrupt();
+        const std::string shown =
+            hooks_ != nullptr ? mark_invisible(hooks_->highlight_prompt(prompt, true)) : prompt;
+        ReadResult result = read_terminal_line(shown);
+        if (result.outcome == ReadOutcome::Line) remember(result.text);
+        return result;
+    }
+
+private:
+    void remember(const std::string& line) {
+        if (!history_accepts(line, last_entry())) return;
+        add_history(line.c_str());
+        added_ = true;
+    }
+
+    static std::vector<std::string> last_entry() {
+        HIST_ENTRY* last =
+            history_length > 0 ? history_get(history_base + history_length - 1) : nullptr;
+        if (last == nullptr) return {};
+        return {last->line};
+    }
+
+    EditorConfig config_;
+    bool terminal_;
+    EditorHooks* hooks_ = nullptr;
+    bool added_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<LineEditor> make_line_editor(const EditorConfig& config) {
+    return std::make_unique<ReadlineEditor>(config);
+}
+
+}  // namespace kiln
