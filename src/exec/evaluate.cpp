@@ -1,6 +1,212 @@
-// STUB: replaced by the evaluator.
+// The evaluator: one visit per node kind, with the unwinding of exit, return, break,
+// continue, Ctrl-C and runaway nesting.
+#include <type_traits>
+
+#include "exec/case_pattern.hpp"
 #include "exec/exec.hpp"
+#include "exec/redirect.hpp"
+#include "expand/expand.hpp"
+#include "platform/platform.hpp"
+
 namespace kiln {
-int evaluate(ShellState&, const Node&, InputData, Capture) { return 0; }
-int run_simple(ShellState&, const Simple&, InputData, Capture) { return 0; }
+namespace {
+
+// Requests that end a loop outright; break and continue are counted down by the loop itself.
+bool leaves_loops(const ShellState& state) {
+    return state.exit_pending || state.return_pending || state.interrupted ||
+           state.nesting_exceeded;
+}
+
+enum class LoopStep { Next, Leave };
+
+// After a loop body: leave for exit, return, Ctrl-C or a break; a continue that reaches
+// this loop with its last unit resumes it, one with more units leaves it like a break.
+LoopStep after_body(ShellState& state) {
+    if (leaves_loops(state)) return LoopStep::Leave;
+    if (state.break_count > 0) {
+        --state.break_count;
+        return LoopStep::Leave;
+    }
+    if (state.continue_count > 0) {
+        --state.continue_count;
+        return state.continue_count > 0 ? LoopStep::Leave : LoopStep::Next;
+    }
+    return LoopStep::Next;
+}
+
+int eval_node(ShellState&, const Empty&, InputData, Capture) {
+    return 0;
+}
+
+int eval_node(ShellState& state, const Simple& node, InputData input, Capture capture) {
+    return run_simple(state, node, std::move(input), capture);
+}
+
+// Stages run one after another; each one's whole output becomes the next one's input.
+int eval_node(ShellState& state, const Pipeline& node, InputData input, Capture capture) {
+    for (std::size_t i = 0; i + 1 < node.stages.size(); ++i) {
+        std::string out;
+        evaluate(state, node.stages[i], std::move(input), &out);
+        if (should_unwind(state)) return 0;
+        input = std::move(out);
+    }
+    return evaluate(state, node.stages.back(), std::move(input), capture);
+}
+
+int eval_node(ShellState& state, const AndOr& node, InputData input, Capture capture) {
+    const int left = evaluate(state, *node.left, std::move(input), capture);
+    if (should_unwind(state)) return left;
+    if (node.is_or) return left == 0 ? 0 : evaluate(state, *node.right, std::nullopt, capture);
+    if (left == 0) return evaluate(state, *node.right, std::nullopt, capture);
+    state.last_status = left;
+    return left;
+}
+
+int eval_node(ShellState& state, const Sequence& node, InputData, Capture capture) {
+    int status = 0;
+    for (const Node& item : node.items) {
+        status = evaluate(state, item, std::nullopt, capture);
+        if (should_unwind(state)) break;
+    }
+    return status;
+}
+
+// Only the working directory is restored; every other change made inside stays.
+int eval_node(ShellState& state, const Subshell& node, InputData input, Capture capture) {
+    const std::string saved_cwd = state.cwd;
+    auto process_cwd = platform::current_dir();
+    const int status = evaluate(state, *node.body, std::move(input), capture);
+    state.cwd = saved_cwd;
+    if (process_cwd) (void)platform::set_current_dir(*process_cwd);
+    return status;
+}
+
+int eval_node(ShellState& state, const Group& node, InputData input, Capture capture) {
+    return evaluate(state, *node.body, std::move(input), capture);
+}
+
+int eval_node(ShellState& state, const If& node, InputData input, Capture capture) {
+    int status = evaluate(state, *node.cond, std::move(input), capture);
+    if (should_unwind(state)) return status;
+    if (status == 0) return evaluate(state, *node.then_body, std::nullopt, capture);
+    for (const ElifClause& elif : node.elifs) {
+        status = evaluate(state, *elif.cond, std::nullopt, capture);
+        if (should_unwind(state)) return status;
+        if (status == 0) return evaluate(state, *elif.body, std::nullopt, capture);
+    }
+    if (node.else_body) return evaluate(state, **node.else_body, std::nullopt, capture);
+    return 0;
+}
+
+// A word written without quotes that expands to one empty field (an unset variable)
+// contributes no value, so `for x in $unset` runs zero times.
+bool expands_to_nothing(const Word& word, const std::vector<std::string>& fields) {
+    if (fields.size() != 1 || !fields[0].empty()) return false;
+    for (const Seg& seg : word) {
+        if (seg.quote != Quote::None) return false;
+    }
+    return true;
+}
+
+std::vector<std::string> for_values(ShellState& state, const For& node) {
+    if (node.words.empty()) return state.positional;
+    std::vector<std::string> values;
+    for (const Word& word : node.words) {
+        std::vector<std::string> fields = expand_word(state, word);
+        if (expands_to_nothing(word, fields)) continue;
+        for (auto& f : fields)
+            values.push_back(std::move(f));
+    }
+    return values;
+}
+
+int eval_node(ShellState& state, const For& node, InputData, Capture capture) {
+    int status = 0;
+    for (std::string& value : for_values(state, node)) {
+        if (auto r = set_var(state, node.var, std::move(value), false); !r) {
+            report(state, node.var + ": " + r.error());
+        }
+        status = evaluate(state, *node.body, std::nullopt, capture);
+        if (after_body(state) == LoopStep::Leave) break;
+    }
+    return status;
+}
+
+int eval_node(ShellState& state, const Loop& node, InputData, Capture capture) {
+    int status = 0;
+    while (true) {
+        const int cond = evaluate(state, *node.cond, std::nullopt, capture);
+        if (leaves_loops(state)) break;
+        if ((cond == 0) == node.until) break;
+        status = evaluate(state, *node.body, std::nullopt, capture);
+        if (after_body(state) == LoopStep::Leave) break;
+    }
+    return status;
+}
+
+int eval_node(ShellState& state, const Case& node, InputData, Capture capture) {
+    const std::string word = expand_word_single(state, node.word);
+    for (const CaseArm& arm : node.arms) {
+        for (const Word& pattern_word : arm.patterns) {
+            const std::string pattern = expand_word_single(state, pattern_word);
+            if (pattern == "*" || pattern == word || case_pattern_matches(pattern, word)) {
+                return evaluate(state, *arm.body, std::nullopt, capture);
+            }
+        }
+    }
+    return 0;
+}
+
+int eval_node(ShellState& state, const FunctionDef& node, InputData, Capture) {
+    state.functions.insert_or_assign(node.name, *node.body);
+    state.last_status = 0;
+    return 0;
+}
+
+// Counts the nesting of evaluate for as long as one call runs.
+class DepthGuard {
+public:
+    explicit DepthGuard(ShellState& state) : state_(state) { ++state_.depth; }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
+    ~DepthGuard() { --state_.depth; }
+
+private:
+    ShellState& state_;
+};
+
+int dispatch(ShellState& state, const Node& node, InputData input, Capture capture) {
+    return std::visit(
+        [&](const auto& kind) { return eval_node(state, kind, std::move(input), capture); },
+        node.v);
+}
+
+}  // namespace
+
+int evaluate(ShellState& state, const Node& node, InputData input, Capture capture) {
+    if (platform::take_interrupt()) {
+        state.interrupted = true;
+        state.last_status = 130;
+    }
+    if (should_unwind(state)) return state.last_status;
+    if (state.depth >= kMaxEvalDepth) {
+        report(state, "maximum nesting depth exceeded");
+        state.nesting_exceeded = true;
+        state.last_status = 1;
+        return 1;
+    }
+    const bool outermost = state.depth == 0;
+    int status = 0;
+    {
+        DepthGuard guard(state);
+        status = dispatch(state, node, std::move(input), capture);
+    }
+    if (outermost && (state.nesting_exceeded || state.interrupted)) {
+        // An overflow ends the text that caused it; the next text runs normally.
+        state.nesting_exceeded = false;
+        status = state.last_status;
+    }
+    return status;
+}
+
 }  // namespace kiln

@@ -15,6 +15,10 @@
 
 namespace kiln {
 
+namespace platform {
+class Handle;
+}
+
 struct ShellState {
     std::vector<std::string> positional;  // element 0 is $1
     std::string shell_name = "kiln";      // $0
@@ -34,6 +38,10 @@ struct ShellState {
     // until the interactive loop clears it.
     bool interrupted = false;
     int depth = 0;  // current nesting of evaluate, bounded by kMaxEvalDepth
+    // The nesting bound was hit: everything unwinds to the outermost evaluate, which clears it.
+    bool nesting_exceeded = false;
+    // Where standard error goes while a function called with `2>` runs; null: the shell's own.
+    const platform::Handle* stderr_sink = nullptr;
 };
 
 // The start-up population: cwd, default aliases, the environment imported and exported,
@@ -49,7 +57,7 @@ Result<void, std::string> set_var(ShellState& state, std::string_view name, std:
 // Removes the variable and its export mark (and the environment entry of an exported name).
 Result<void, std::string> unset_var(ShellState& state, std::string_view name);
 
-// True while an exit, return, break, continue or interrupt is pending.
+// True while an exit, return, break, continue, interrupt or nesting overflow is pending.
 bool should_unwind(const ShellState& state);
 
 }  // namespace kiln

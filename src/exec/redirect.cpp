@@ -1,0 +1,83 @@
+// Redirection plans, output files and the delivery of command output.
+#include "exec/redirect.hpp"
+
+#include "expand/expand.hpp"
+
+namespace kiln {
+
+std::optional<RedirectPlan> plan_redirects(ShellState& state, const std::vector<Redirect>& list) {
+    RedirectPlan plan;
+    for (const Redirect& r : list) {
+        std::string target = expand_word_single(state, r.target);
+        if (r.op == RedirOp::In) {
+            auto bytes = platform::read_file(target);
+            if (!bytes) {
+                report(state, target + ": " + platform::describe(bytes.error()));
+                return std::nullopt;
+            }
+            plan.input = std::move(*bytes);
+        } else if (r.fd == 2u) {
+            plan.err = std::move(target);
+        } else {
+            plan.out = OutputTarget{std::move(target), r.op == RedirOp::Append};
+        }
+    }
+    return plan;
+}
+
+platform::OsResult<platform::Handle> open_for_output(const std::string& path, bool append) {
+    return platform::open_for_write(path, append);
+}
+
+void deliver_output(const ShellState& state, std::string bytes,
+                    const std::optional<OutputTarget>& target, Capture capture) {
+    if (target) {
+        auto file = open_for_output(target->path, target->append);
+        if (!file) {
+            report(state, target->path + ": " + platform::describe(file.error()));
+            return;
+        }
+        (void)platform::write_all(*file, bytes);
+    } else if (capture != nullptr) {
+        // Pipelines hand whole outputs along; an empty capture takes the buffer without a copy.
+        if (capture->empty()) {
+            capture->swap(bytes);
+        } else {
+            capture->append(bytes);
+        }
+    } else {
+        platform::write_stdout(bytes);
+    }
+}
+
+void deliver_errors(const ShellState& state, std::string_view bytes,
+                    const std::optional<std::string>& path) {
+    if (bytes.empty()) return;
+    if (!path) {
+        write_error_output(state, bytes);
+        return;
+    }
+    auto file = open_for_output(*path, false);
+    if (!file) {
+        report(state, *path + ": " + platform::describe(file.error()));
+        return;
+    }
+    (void)platform::write_all(*file, bytes);
+}
+
+void write_error_output(const ShellState& state, std::string_view bytes) {
+    if (state.stderr_sink != nullptr) {
+        (void)platform::write_all(*state.stderr_sink, bytes);
+    } else {
+        platform::write_stderr(bytes);
+    }
+}
+
+void report(const ShellState& state, std::string_view text) {
+    std::string line = "kiln: ";
+    line += text;
+    line += '\n';
+    write_error_output(state, line);
+}
+
+}  // namespace kiln

@@ -1,0 +1,198 @@
+// run_simple: one simple command, from its words to a status. Lookup order: alias, function,
+// builtin, external program.
+#include <optional>
+#include <span>
+
+#include "builtins/builtins.hpp"
+#include "common/text.hpp"
+#include "exec/exec.hpp"
+#include "exec/program.hpp"
+#include "exec/redirect.hpp"
+#include "expand/expand.hpp"
+
+namespace kiln {
+namespace {
+
+std::vector<std::string> expand_words(ShellState& state, const std::vector<Word>& words) {
+    std::vector<std::string> argv;
+    for (const Word& w : words) {
+        for (auto& field : expand_word(state, w))
+            argv.push_back(std::move(field));
+    }
+    return argv;
+}
+
+// Splits alias text at runs of Unicode white space.
+std::vector<std::string> split_alias(std::string_view text) {
+    std::vector<std::string> words;
+    std::string current;
+    for (std::size_t pos = 0; pos < text.size();) {
+        const Decoded d = decode_utf8(text, pos);
+        if (is_unicode_space(d.cp)) {
+            if (!current.empty()) words.push_back(std::move(current));
+            current.clear();
+        } else {
+            current.append(text.substr(pos, d.len));
+        }
+        pos += d.len;
+    }
+    if (!current.empty()) words.push_back(std::move(current));
+    return words;
+}
+
+// One level of alias expansion; an alias whose first word is its own name changes nothing.
+void apply_alias(const ShellState& state, std::vector<std::string>& argv) {
+    const auto it = state.aliases.find(argv[0]);
+    if (it == state.aliases.end()) return;
+    std::vector<std::string> words = split_alias(it->second);
+    if (words.empty() || words[0] == argv[0]) return;
+    words.insert(words.end(), std::make_move_iterator(argv.begin() + 1),
+                 std::make_move_iterator(argv.end()));
+    argv = std::move(words);
+}
+
+// Sets a variable, reporting an environment refusal; false when it was refused.
+bool assign(ShellState& state, const std::string& name, std::string value) {
+    if (auto r = set_var(state, name, std::move(value), false); !r) {
+        report(state, name + ": " + r.error());
+        return false;
+    }
+    return true;
+}
+
+int store(ShellState& state, int status) {
+    state.last_status = status;
+    return status;
+}
+
+int run_assignments(ShellState& state, const std::vector<Assignment>& assigns) {
+    bool ok = true;
+    for (const Assignment& a : assigns)
+        ok &= assign(state, a.name, expand_word_single(state, a.value));
+    return store(state, ok ? 0 : 1);
+}
+
+// Prefix assignments live for the duration of a builtin or function call: set on
+// construction, undone in reverse order on destruction.
+class PrefixScope {
+public:
+    PrefixScope(ShellState& state, const std::vector<Assignment>& assigns) : state_(state) {
+        for (const Assignment& a : assigns) {
+            std::string value = expand_word_single(state, a.value);
+            saved_.emplace_back(a.name, get_var(state, a.name));
+            assign(state, a.name, std::move(value));
+        }
+    }
+    PrefixScope(const PrefixScope&) = delete;
+    PrefixScope& operator=(const PrefixScope&) = delete;
+    ~PrefixScope() {
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+            if (it->second) {
+                assign(state_, it->first, std::move(*it->second));
+            } else {
+                (void)unset_var(state_, it->first);
+            }
+        }
+    }
+
+private:
+    ShellState& state_;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// The body's standard error while a function called with `2>` runs: the file, opened once.
+class StderrScope {
+public:
+    StderrScope(ShellState& state, const std::optional<std::string>& path)
+        : state_(state), saved_(state.stderr_sink) {
+        if (!path) return;
+        auto opened = open_for_output(*path, false);
+        if (!opened) {
+            report(state, *path + ": " + platform::describe(opened.error()));
+            return;
+        }
+        file_ = std::move(*opened);
+        state.stderr_sink = &file_;
+    }
+    StderrScope(const StderrScope&) = delete;
+    StderrScope& operator=(const StderrScope&) = delete;
+    ~StderrScope() { state_.stderr_sink = saved_; }
+
+private:
+    ShellState& state_;
+    const platform::Handle* saved_;
+    platform::Handle file_;
+};
+
+int call_function(ShellState& state, const Simple& cmd, std::vector<std::string> argv,
+                  RedirectPlan plan, InputData input, Capture capture) {
+    // The call runs its own copy, so a redefinition while it runs does not affect it.
+    const Node body = state.functions.at(argv[0]);
+    PrefixScope prefixes(state, cmd.assigns);
+    StderrScope errors(state, plan.err);
+    std::vector<std::string> saved = std::move(state.positional);
+    state.positional.assign(std::make_move_iterator(argv.begin() + 1),
+                            std::make_move_iterator(argv.end()));
+    int status = 0;
+    if (plan.out) {
+        std::string out;
+        status = evaluate(state, body, std::move(input), &out);
+        deliver_output(state, std::move(out), plan.out, nullptr);
+    } else {
+        status = evaluate(state, body, std::move(input), capture);
+    }
+    state.positional = std::move(saved);
+    if (state.return_pending) {
+        state.return_pending = false;
+        return store(state, state.return_status);
+    }
+    return status;
+}
+
+int call_builtin(ShellState& state, const Simple& cmd, const Builtin& builtin,
+                 std::vector<std::string> argv, const RedirectPlan& plan, InputData input,
+                 Capture capture) {
+    BuiltinIo io;
+    int status = 0;
+    {
+        PrefixScope prefixes(state, cmd.assigns);
+        const std::span<const std::string> args(argv.begin() + 1, argv.end());
+        status = builtin.fn(state, args, input ? std::string_view(*input) : std::string_view(), io);
+    }
+    input.reset();  // the input is no longer needed; free it before the output moves on
+    deliver_output(state, std::move(io.out), plan.out, capture);
+    deliver_errors(state, io.err, plan.err);
+    return store(state, status);
+}
+
+int call_program(ShellState& state, const Simple& cmd, std::vector<std::string> argv,
+                 const RedirectPlan& plan, InputData input, Capture capture) {
+    ProgramCall call{std::move(argv), {}, std::move(input), capture};
+    for (const Assignment& a : cmd.assigns) {
+        call.env.emplace_back(a.name, expand_word_single(state, a.value));
+    }
+    return store(state, run_program(state, std::move(call), plan));
+}
+
+}  // namespace
+
+int run_simple(ShellState& state, const Simple& cmd, InputData input, Capture capture) {
+    std::vector<std::string> argv = expand_words(state, cmd.words);
+    std::optional<RedirectPlan> plan = plan_redirects(state, cmd.redirects);
+    if (!plan) return store(state, 1);
+    if (argv.empty()) return run_assignments(state, cmd.assigns);
+    apply_alias(state, argv);
+    if (plan->input) input = std::move(plan->input);
+
+    if (state.functions.contains(argv[0])) {
+        return call_function(state, cmd, std::move(argv), std::move(*plan), std::move(input),
+                             capture);
+    }
+    if (const Builtin* builtin = find_builtin(argv[0])) {
+        return call_builtin(state, cmd, *builtin, std::move(argv), *plan, std::move(input),
+                            capture);
+    }
+    return call_program(state, cmd, std::move(argv), *plan, std::move(input), capture);
+}
+
+}  // namespace kiln
