@@ -28,15 +28,17 @@ void report(BuiltinIo& io, std::string_view builtin, std::string_view arg,
     io.err.append(builtin).append(": ").append(arg).append(": ").append(reason).append("\n");
 }
 
-// `export name`: marks the name and, when it has a value, mirrors it into the environment.
+// `export name`: marks the name and, when it has a value, mirrors it into the environment
+// (set_var with the export flag does both, and words a refusal like any other assignment).
 bool export_bare_name(ShellState& state, const std::string& name, BuiltinIo& io) {
-    state.exported.insert(name);
     const auto value = state.variables.find(name);
-    if (value == state.variables.end()) return true;
-    auto r = platform::set_env(name, value->second);
-    if (r) return true;
-    report(io, "export", name, platform::describe(r.error()));
-    return false;
+    if (value == state.variables.end()) {
+        state.exported.insert(name);
+        return true;
+    }
+    auto r = set_var(state, name, value->second, true);
+    if (!r) report(io, "export", name, r.error());
+    return static_cast<bool>(r);
 }
 
 }  // namespace
