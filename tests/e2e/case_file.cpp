@@ -283,13 +283,13 @@ public:
     // Builds the argument vector from the mode: "-c TEXT args..." or "SCRIPT args...".
     void finish_mode(Case& c) {
         if (argv_given_) {
-            if (c.script) c.files.push_back({*c.script, false, c.script_text});
+            if (c.script) c.files.push_back({*c.script, false, c.script_text, true});
             return;
         }
         std::vector<std::string> argv;
         if (c.script) {
             argv.push_back(*c.script);
-            c.files.push_back({*c.script, false, c.script_text});
+            c.files.push_back({*c.script, false, c.script_text, true});
         } else {
             argv = {"-c", c.script_text};
         }

@@ -16,6 +16,7 @@ struct FileSpec {
     std::string path;
     bool in_home = false;
     std::string content;
+    bool substitute = false;  // placeholders are replaced (the script file, not '--- file')
 };
 
 // What the shell must produce. Placeholders ({tmp}, {home}, {*}) are still in the text.

@@ -130,7 +130,11 @@ std::string render_diff(const std::string& expected, const std::string& actual,
             lcs[i][j] = line_matches(a[i], b[j]) ? lcs[i + 1][j + 1] + 1
                                                  : std::max(lcs[i + 1][j], lcs[i][j + 1]);
     std::size_t i = 0, j = 0;
+    // Long outputs are cut after a screenful of differing lines.
+    constexpr int kMaxChanged = 40;
+    int changed = 0;
     auto emit = [&](char mark, const std::vector<std::string>& lines, std::size_t k) {
+        if (mark != ' ' && ++changed > kMaxChanged) return;
         out += indent + mark + label(lines, k) + "\n";
     };
     while (i < n || j < m) {
@@ -143,6 +147,8 @@ std::string render_diff(const std::string& expected, const std::string& actual,
             emit('+', b, j++);
         }
     }
+    if (changed > kMaxChanged)
+        out += indent + "... " + std::to_string(changed - kMaxChanged) + " more changed lines\n";
     return out;
 }
 

@@ -248,8 +248,10 @@ Report run_case(const Options& o, const std::string& kiln, const Case& c) {
     std::string setup_error;
     for (const auto& f : c.files) {
         fs::path target = (f.in_home ? home : work) / f.path;
-        bool ok = f.path.ends_with('/') ? fs::create_directories(target, ec) || !ec
-                                        : write_whole(target, f.content);
+        bool ok =
+            f.path.ends_with('/')
+                ? fs::create_directories(target, ec) || !ec
+                : write_whole(target, f.substitute ? substitute(f.content, values) : f.content);
         if (!ok) setup_error = "cannot create " + target.string();
     }
 
