@@ -2,10 +2,10 @@
 // continue, Ctrl-C and runaway nesting.
 #include <type_traits>
 
-#include "exec/case_pattern.hpp"
 #include "exec/exec.hpp"
 #include "exec/redirect.hpp"
 #include "expand/expand.hpp"
+#include "expand/pattern.hpp"
 #include "platform/platform.hpp"
 
 namespace kiln {
@@ -144,12 +144,19 @@ int eval_node(ShellState& state, const Loop& node, InputData, Capture capture) {
     return status;
 }
 
+// A pattern matches when it is "*", equals the word, or compiles and matches the whole word.
+bool case_matches(const std::string& pattern, const std::string& word) {
+    if (pattern == "*" || pattern == word) return true;
+    auto compiled = Pattern::compile(pattern);
+    return compiled && compiled->matches(word);
+}
+
 int eval_node(ShellState& state, const Case& node, InputData, Capture capture) {
     const std::string word = expand_word_single(state, node.word);
     for (const CaseArm& arm : node.arms) {
         for (const Word& pattern_word : arm.patterns) {
             const std::string pattern = expand_word_single(state, pattern_word);
-            if (pattern == "*" || pattern == word || case_pattern_matches(pattern, word)) {
+            if (case_matches(pattern, word)) {
                 return evaluate(state, *arm.body, std::nullopt, capture);
             }
         }
