@@ -242,5 +242,47 @@ TEST_F(ExpandPatternTest, OnlyTheFieldOpenBeforeACutCarriesTheFlag) {
     EXPECT_EQ(fields({bare("?"), bare("$P")}), (Fields{"a.txt", "b.txt", "b"}));
 }
 
+TEST_F(ExpandTest, CommandSubstitutionSplitsUnlessQuoted) {
+    EXPECT_EQ(fields({bare("$(echo a b)")}), (Fields{"a", "b"}));
+    EXPECT_EQ(fields({dq("$(echo a b)")}), (Fields{"a b"}));
+    EXPECT_EQ(fields({bare("<$(echo x; echo y)>")}), (Fields{"<x", "y>"}));
+    // Parentheses nest; quotes inside are the inner command's own business.
+    EXPECT_EQ(params("$(echo $(echo 'in ner'))"), "in ner");
+}
+
+TEST_F(ExpandTest, CommandSubstitutionDropsOnlyTrailingLineFeeds) {
+    EXPECT_EQ(params("[$(printf 'a\\n\\nb\\n\\n\\n')]"), "[a\n\nb]");
+    // A carriage return stays, and in an unquoted word it cuts an empty last field.
+    EXPECT_EQ(params("$(printf 'a\\r\\n')"), "a\r");
+    EXPECT_EQ(fields({bare("$(printf 'a\\r\\n')")}), (Fields{"a", ""}));
+    EXPECT_EQ(params("[$(true)]"), "[]");
+}
+
+TEST_F(ExpandTest, CommandSubstitutionRunsInThisShell) {
+    EXPECT_EQ(params("$(X=5)$X"), "5");
+    EXPECT_EQ(params("$(false)$?"), "1");
+    EXPECT_EQ(params("$(f() { echo fn; })$(f)"), "fn");
+}
+
+TEST_F(ExpandTest, CommandSubstitutionSyntaxErrorIsReportedAndEmpty) {
+    state_.last_status = 7;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(fields({bare("a$(echo 'x)b")}), (Fields{"ab"}));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "kiln: unterminated single quote\n");
+    EXPECT_EQ(state_.last_status, 7);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(params("[$(echo ;;)]"), "[]");
+    const std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(message.starts_with("kiln: ") && message.ends_with("\n")) << message;
+}
+
+TEST_F(ExpandPatternTest, CommandSubstitutionOutputIsDecodedAsUtf8) {
+    std::ofstream("bad") << "a\xFF\xC3"
+                         << "b\n";
+    EXPECT_EQ(params("$(cat bad)"),
+              "a\xEF\xBF\xBD\xEF\xBF\xBD"
+              "b");
+}
+
 }  // namespace
 }  // namespace kiln
