@@ -186,17 +186,17 @@ void display_matches(char** matches, int count, int) {
     if (matches == nullptr || count <= 0 || g_displays.size() != static_cast<std::size_t>(count)) {
         return;
     }
-    rl_crlf();
     if (rl_completion_query_items > 0 && count >= rl_completion_query_items) {
+        rl_crlf();
         std::fprintf(rl_outstream, "Display all %d possibilities? (y or n)", count);
         std::fflush(rl_outstream);
-        const bool yes = ask_yes_no();
-        rl_crlf();
-        if (!yes) {
+        if (!ask_yes_no()) {
+            rl_crlf();
             rl_forced_update_display();
             return;
         }
     }
+    // The listing starts on a line of its own.
     std::vector<char*> shown{const_cast<char*>("")};
     std::size_t widest = 0;
     for (auto& d : g_displays) {
@@ -237,6 +237,7 @@ void configure_readline(const EditorConfig& config) {
     // readline asks when the count reaches this value; the shell asks above the threshold.
     rl_completion_query_items = static_cast<int>(config.listing_threshold) + 1;
     rl_completer_quote_characters = nullptr;
+    rl_basic_quote_characters = "";       // a quote before the word is not a closing delimiter
     rl_sort_completion_matches = 0;       // the candidates come sorted by bytes
     rl_ignore_completion_duplicates = 0;  // keeps the inserted text as computed here
     rl_completion_word_break_hook = word_break_hook;
@@ -301,10 +302,6 @@ ReadResult read_terminal_line(const std::string& prompt) {
         rl_callback_read_char();
     }
     sigprocmask(SIG_SETMASK, &saved, nullptr);
-    if (g_read.result.outcome == ReadOutcome::EndOfInput) {
-        std::fputs("\n", rl_outstream);  // the next program's output starts on a fresh line
-        std::fflush(rl_outstream);
-    }
     return g_read.result;
 }
 
