@@ -179,6 +179,9 @@ int call_program(ShellState& state, const Simple& cmd, std::vector<std::string> 
 int run_simple(ShellState& state, const Simple& cmd, InputData input, Capture capture) {
     std::vector<std::string> argv = expand_words(state, cmd.words);
     std::optional<RedirectPlan> plan = plan_redirects(state, cmd.redirects);
+    // A command substitution in the words may have hit exit, Ctrl-C or the nesting bound; the
+    // command itself then does not run.
+    if (should_unwind(state)) return state.last_status;
     if (!plan) return store(state, 1);
     if (argv.empty()) return run_assignments(state, cmd.assigns);
     apply_alias(state, argv);
