@@ -125,12 +125,17 @@ bool all_digits(const std::string& s) {
            std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Whether `filter` selects case `index` of `cases` (all from one file).
-bool filter_selects(const std::string& filter, const std::vector<Case>& cases, std::size_t index) {
+// Whether `filter` selects case `index` of `cases` (all from one file). A bare word that names
+// one of `files` selects that file only; otherwise it selects cases by name.
+bool filter_selects(const std::string& filter, const std::vector<std::string>& files,
+                    const std::vector<Case>& cases, std::size_t index) {
     const Case& c = cases[index];
     auto colon = filter.find(':');
-    if (colon == std::string::npos)
-        return names_file(filter, c.file) || c.name.find(filter) != std::string::npos;
+    if (colon == std::string::npos) {
+        bool is_file = std::any_of(files.begin(), files.end(),
+                                   [&](const std::string& f) { return names_file(filter, f); });
+        return is_file ? names_file(filter, c.file) : c.name.find(filter) != std::string::npos;
+    }
     std::string file = filter.substr(0, colon), rest = filter.substr(colon + 1);
     if (!names_file(file, c.file)) return false;
     if (!all_digits(rest)) return c.name.find(rest) != std::string::npos;
@@ -347,6 +352,9 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    std::vector<std::string> file_names;
+    for (const auto& path : files)
+        file_names.push_back(path.filename().string());
     std::vector<Case> selected;
     std::vector<bool> filter_used(o.filters.size(), false);
     int errors = 0;
@@ -359,17 +367,20 @@ int main(int argc, char** argv) {
             continue;
         }
         CaseFile parsed = parse_case_file(name, *text);
-        for (const auto& e : parsed.errors) {
+        // Errors of a file count when the run takes the whole file or names it.
+        bool targeted = o.filters.empty();
+        for (const auto& f : o.filters)
+            targeted = targeted || names_file(f.substr(0, f.find(':')), name);
+        for (const auto& e : targeted ? parsed.errors : std::vector<ParseError>{}) {
             std::cout << "ERROR " << e.file << ":" << e.line << ": " << e.message << "\n";
             ++errors;
         }
         for (std::size_t i = 0; i < parsed.cases.size(); ++i) {
             bool wanted = o.filters.empty();
             for (std::size_t f = 0; f < o.filters.size(); ++f) {
-                bool hit =
-                    filter_selects(o.filters[f], parsed.cases, i) || names_file(o.filters[f], name);
+                bool hit = filter_selects(o.filters[f], file_names, parsed.cases, i);
                 if (hit) filter_used[f] = true;
-                wanted = wanted || filter_selects(o.filters[f], parsed.cases, i);
+                wanted = wanted || hit;
             }
             if (wanted && holds_on(parsed.cases[i].platform, o.platform))
                 selected.push_back(parsed.cases[i]);
