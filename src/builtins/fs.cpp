@@ -69,7 +69,9 @@ void append_entry(std::string& out, const platform::DirEntry& entry, bool long_f
 // Lists one directory into io.out; false when it cannot be read.
 bool list_directory(const std::string& resolved, std::string_view shown, const LsOptions& opts,
                     BuiltinIo& io) {
-    auto listing = platform::list_dir(resolved);
+    // Only the long format needs sizes; without it, listing skips examining every entry.
+    auto listing =
+        opts.long_format ? platform::list_dir(resolved) : platform::list_dir_names(resolved);
     if (!listing) {
         io.err += "ls: " + std::string(shown) + ": " + platform::describe(listing.error()) + "\n";
         return false;

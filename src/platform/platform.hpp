@@ -97,6 +97,9 @@ struct DirEntry {
 
 // The entries of a directory, "." and ".." left out; unreadable entries are skipped.
 OsResult<std::vector<DirEntry>> list_dir(const std::string& path);
+// The same, except that sizes may be left at 0: on POSIX the directory's own type records
+// answer is_dir and is_link, so a large directory is listed without examining every entry.
+OsResult<std::vector<DirEntry>> list_dir_names(const std::string& path);
 
 // An owned native descriptor or handle; closed when destroyed.
 class Handle {
