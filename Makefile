@@ -1,11 +1,15 @@
 # make run   installs what is missing, builds and starts kiln (ARGS='-c "echo hi"' passes arguments)
-# make test  installs what is missing, builds and runs every test suite, plain and sanitized
+# make test  installs what is missing, builds and runs every test suite, plain and sanitized,
+#            and the end-to-end cases against kiln.exe under Wine
+# make windows  cross-builds a statically linked build-win/kiln.exe with mingw-w64
+# make dist     packs kiln.exe, README.md and LICENSE into dist/kiln-windows-x86_64.zip
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+WIN_BUILD  ?= build-win
 JOBS       ?= $(shell nproc)
 ARGS       ?=
 
-.PHONY: all deps build build-asan run test test-plain test-asan clean
+.PHONY: all deps build build-asan run test test-plain test-asan clean deps-windows windows dist test-windows
 
 all: build
 
@@ -34,7 +38,28 @@ test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
-test: test-plain test-asan
+deps-windows:
+	@scripts/install-deps windows
+
+$(WIN_BUILD)/build.ninja: | deps-windows
+	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DKILN_TESTS=OFF
+
+windows: deps-windows $(WIN_BUILD)/build.ninja
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+dist: windows
+	rm -rf dist && mkdir -p dist/kiln
+	x86_64-w64-mingw32-strip -o dist/kiln/kiln.exe $(WIN_BUILD)/kiln.exe
+	cp README.md LICENSE dist/kiln/
+	cd dist/kiln && zip -q -X ../kiln-windows-x86_64.zip kiln.exe README.md LICENSE
+	rm -rf dist/kiln
+	@echo "dist/kiln-windows-x86_64.zip"
+
+# The end-to-end cases that hold on Windows, run against kiln.exe under Wine.
+test-windows: build windows
+	scripts/test-windows $(BUILD) $(WIN_BUILD)
+
+test: test-plain test-asan test-windows
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) dist

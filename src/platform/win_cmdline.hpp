@@ -1,0 +1,24 @@
+// Windows command lines as plain functions: splitting one into arguments the way the C runtime
+// does, and building the command lines that CreateProcessW passes to programs and to cmd.exe.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kiln::platform::win {
+
+// The arguments of a command line; element 0 is the program as written (quotes removed).
+std::vector<std::string> split_command_line(std::string_view line);
+
+// "program" in double quotes, then each argument after one space, quoted so that
+// split_command_line gives the arguments back exactly.
+std::string program_command_line(std::string_view program, const std::vector<std::string>& args);
+
+// The command line that runs a .bat or .cmd script through cmd.exe; absent when the script
+// path or an argument cannot be passed to the interpreter safely.
+std::optional<std::string> batch_command_line(std::string_view script,
+                                              const std::vector<std::string>& args);
+
+}  // namespace kiln::platform::win

@@ -1,0 +1,180 @@
+// Windows text and path rules that need no system call.
+#include "platform/win_text.hpp"
+
+#include "common/text.hpp"
+
+namespace kiln::platform::win {
+
+std::u16string to_utf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const Decoded d = decode_utf8(text, i);
+        i += d.len;
+        if (d.cp < 0x10000) {
+            out += static_cast<char16_t>(d.cp);
+        } else {
+            const char32_t v = d.cp - 0x10000;
+            out += static_cast<char16_t>(0xD800 + (v >> 10));
+            out += static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+        }
+    }
+    return out;
+}
+
+std::string to_utf8(std::u16string_view text, bool* valid) {
+    std::string out;
+    out.reserve(text.size());
+    bool ok = true;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i];
+        char32_t cp = u;
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00);
+            ++i;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            cp = 0xFFFD;
+            ok = false;
+        }
+        append_utf8(out, cp);
+    }
+    if (valid != nullptr) *valid = ok;
+    return out;
+}
+
+bool is_separator(char c) {
+    return c == '/' || c == '\\';
+}
+
+namespace {
+
+bool is_ascii_letter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// The end of the path component that starts at `pos`.
+std::size_t component_end(std::string_view path, std::size_t pos) {
+    while (pos < path.size() && !is_separator(path[pos]))
+        ++pos;
+    return pos;
+}
+
+// Whether the prefix is a share or device one (two separators first) rather than a drive.
+bool is_share_prefix(std::string_view path) {
+    return path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]);
+}
+
+char lower_ascii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
+}  // namespace
+
+std::size_t prefix_length(std::string_view path) {
+    if (path.size() >= 2 && is_ascii_letter(path[0]) && path[1] == ':') return 2;
+    if (!is_share_prefix(path)) return 0;
+    // \\?\ and \\.\ introduce a verbatim or device path: the prefix is the next component,
+    // or two of them for \\?\UNC\server\share.
+    if (path.size() >= 4 && (path[2] == '?' || path[2] == '.') && is_separator(path[3])) {
+        std::size_t end = component_end(path, 4);
+        const std::string_view first = path.substr(4, end - 4);
+        if (first.size() == 3 && ends_with_nocase(first, "UNC") && end < path.size()) {
+            end = component_end(path, component_end(path, end + 1) + 1);
+        }
+        return end;
+    }
+    // \\server\share
+    const std::size_t server_end = component_end(path, 2);
+    if (server_end == 2) return 0;  // no server name: just a root
+    if (server_end >= path.size()) return path.size();
+    return component_end(path, server_end + 1);
+}
+
+bool has_root(std::string_view path) {
+    const std::size_t p = prefix_length(path);
+    return (p < path.size() && is_separator(path[p])) || (p > 2 && is_share_prefix(path));
+}
+
+bool is_absolute(std::string_view path) {
+    return prefix_length(path) > 0 && has_root(path);
+}
+
+std::string join_path(std::string_view base, std::string_view rel) {
+    // A path with a prefix, absolute or not, replaces the base; a rooted one keeps only the
+    // base's prefix.
+    if (prefix_length(rel) > 0 || base.empty()) return std::string(rel);
+    if (!rel.empty() && is_separator(rel[0])) {
+        return std::string(base.substr(0, prefix_length(base))) + std::string(rel);
+    }
+    std::string out(base);
+    const bool bare_drive = prefix_length(base) == 2 && base.size() == 2;
+    if (!is_separator(out.back()) && !bare_drive) out += '\\';
+    out += rel;
+    return out;
+}
+
+std::string normalize_path(std::string_view path) {
+    const std::size_t plen = prefix_length(path);
+    const bool rooted = has_root(path);
+    std::vector<std::string_view> names;
+    for (std::size_t i = plen; i < path.size();) {
+        const std::size_t end = component_end(path, i);
+        const std::string_view part = path.substr(i, end - i);
+        if (part == "..") {
+            if (!names.empty()) names.pop_back();
+        } else if (!part.empty() && part != ".") {
+            names.push_back(part);
+        }
+        i = end + 1;
+    }
+    std::string out(path.substr(0, plen));
+    if (rooted) out += '\\';
+    for (std::size_t n = 0; n < names.size(); ++n) {
+        if (n > 0) out += '\\';
+        out += names[n];
+    }
+    return out.empty() ? "." : out;
+}
+
+std::vector<std::string> split_path_list(std::string_view value) {
+    std::vector<std::string> parts(1);
+    bool quoted = false;
+    for (const char c : value) {
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ';' && !quoted) {
+            parts.emplace_back();
+        } else {
+            parts.back() += c;
+        }
+    }
+    return parts;
+}
+
+std::vector<std::string> split_pathext(std::string_view value) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t semi = value.find(';', start);
+        pieces.emplace_back(value.substr(start, semi - start));
+        if (semi == std::string_view::npos) break;
+        start = semi + 1;
+    }
+    return pieces;
+}
+
+bool ends_with_nocase(std::string_view name, std::string_view suffix) {
+    if (suffix.size() > name.size()) return false;
+    const std::string_view tail = name.substr(name.size() - suffix.size());
+    for (std::size_t i = 0; i < tail.size(); ++i) {
+        if (lower_ascii(tail[i]) != lower_ascii(suffix[i])) return false;
+    }
+    return true;
+}
+
+bool is_batch_file(std::string_view path) {
+    return ends_with_nocase(path, ".bat") || ends_with_nocase(path, ".cmd");
+}
+
+}  // namespace kiln::platform::win

@@ -1,0 +1,39 @@
+// Windows text and path rules as plain functions: UTF-16 conversion, path syntax, path lists
+// and PATHEXT. They touch no system, so the Linux unit tests cover them as well.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kiln::platform::win {
+
+// UTF-8 to UTF-16; each invalid UTF-8 sequence becomes U+FFFD.
+std::u16string to_utf16(std::string_view text);
+// UTF-16 to UTF-8; each unpaired surrogate becomes U+FFFD. `valid` (when given) tells whether
+// the text had none.
+std::string to_utf8(std::u16string_view text, bool* valid = nullptr);
+
+bool is_separator(char c);
+// Length of a leading drive ("C:") or share ("\\server\share", "\\?\...", "\\.\device")
+// prefix; 0 when there is none.
+std::size_t prefix_length(std::string_view path);
+// A share or device prefix stands for a root even without a separator after it.
+bool has_root(std::string_view path);
+bool is_absolute(std::string_view path);
+std::string join_path(std::string_view base, std::string_view rel);
+std::string normalize_path(std::string_view path);
+
+// ";" separates, a double-quoted part may hold ";", the quotes are removed; empty entries kept.
+std::vector<std::string> split_path_list(std::string_view value);
+
+inline constexpr std::string_view kDefaultPathext = ".EXE;.BAT;.CMD;.COM";
+// The pieces of PATHEXT split at every ";", empty pieces kept.
+std::vector<std::string> split_pathext(std::string_view value);
+
+// True when the name ends in `suffix`, ASCII letters compared without case.
+bool ends_with_nocase(std::string_view name, std::string_view suffix);
+bool is_batch_file(std::string_view path);
+
+}  // namespace kiln::platform::win
