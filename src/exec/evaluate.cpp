@@ -63,9 +63,13 @@ int eval_node(ShellState& state, const AndOr& node, InputData input, Capture cap
 }
 
 int eval_node(ShellState& state, const Sequence& node, InputData, Capture capture) {
+    // In the outermost list of a text, an overflow ends only the command that caused it: the
+    // message has been given, the status is failing, and the next command runs.
+    const bool outermost = state.depth == 1;
     int status = 0;
     for (const Node& item : node.items) {
         status = evaluate(state, item, std::nullopt, capture);
+        if (outermost && state.nesting_exceeded) state.nesting_exceeded = false;
         if (should_unwind(state)) break;
     }
     return status;
