@@ -32,6 +32,7 @@ namespace {
 
 EditorHooks* g_hooks = nullptr;
 std::vector<std::string> g_displays;  // listing texts of the last completion, in match order
+bool g_ambiguous = false;             // the last completion left more than one candidate
 
 struct PendingRead {
     bool done = false;
@@ -150,6 +151,7 @@ char** attempt_completion(const char*, int start, int end) {
     rl_filename_quoting_desired = 0;
     rl_completion_suppress_quote = 1;
     g_displays.clear();
+    g_ambiguous = false;
     if (g_hooks == nullptr || start < 0 || end < start) return nullptr;
 
     const std::string_view before(rl_line_buffer, static_cast<std::size_t>(end));
@@ -162,7 +164,15 @@ char** attempt_completion(const char*, int start, int end) {
         matches.push_back(std::string(carried) + cand.replacement);
         g_displays.push_back(std::move(cand.display));
     }
+    g_ambiguous = matches.size() > 1;
     return to_match_array(matches, before.substr(rl_start));
+}
+
+// Tab: the first press inserts the longest common prefix, the next one lists the candidates.
+// (readline's own `complete` would list only after a press that changed nothing.)
+int complete_or_list(int count, int key) {
+    if (rl_last_func == complete_or_list && g_ambiguous) return rl_possible_completions(count, key);
+    return rl_complete(count, key);
 }
 
 std::size_t columns(std::string_view text) {
@@ -204,7 +214,12 @@ void display_matches(char** matches, int count, int) {
         widest = std::max(widest, columns(d));
     }
     shown.push_back(nullptr);
+    // readline turns its "--More--" pager off in callback mode; the listing is shown from
+    // within a key's handler, where a blocking read of the answer is fine.
+    const bool callback = RL_ISSTATE(RL_STATE_CALLBACK);
+    RL_UNSETSTATE(RL_STATE_CALLBACK);
     rl_display_match_list(shown.data(), count, static_cast<int>(widest));
+    if (callback) RL_SETSTATE(RL_STATE_CALLBACK);
     rl_forced_update_display();
 }
 
@@ -243,6 +258,7 @@ void configure_readline(const EditorConfig& config) {
     rl_completion_word_break_hook = word_break_hook;
     rl_attempted_completion_function = attempt_completion;
     rl_completion_display_matches_hook = display_matches;
+    rl_add_defun("kiln-complete", complete_or_list, '\t');
     using_history();
     stifle_history(static_cast<int>(config.history_limit));
     rl_initialize();
