@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <array>
-#include <initializer_list>
 #include <iterator>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -14,8 +14,15 @@ namespace kiln {
 namespace {
 
 using Parsed = Result<Node, std::string>;
-using Checked = Result<void, std::string>;
-using Stops = std::initializer_list<std::string_view>;
+using Error = Unexpected<std::string>;
+using Stops = std::span<const std::string_view>;
+
+// The words that end the lists inside compound commands.
+constexpr std::array<std::string_view, 1> kThen = {"then"};
+constexpr std::array<std::string_view, 3> kThenBody = {"elif", "else", "fi"};
+constexpr std::array<std::string_view, 1> kFi = {"fi"};
+constexpr std::array<std::string_view, 1> kDo = {"do"};
+constexpr std::array<std::string_view, 1> kDone = {"done"};
 
 constexpr std::array<std::string_view, 17> kKeywords = {
     "if",   "then", "elif", "else", "fi",       "for",    "while", "until",   "do",
@@ -33,7 +40,7 @@ bool is_plain_name(const Word& word) {
 }
 
 // `NAME=rest...` with an unquoted first segment: the assignment, else nothing.
-std::optional<Assignment> as_assignment(Word& word) {
+[[gnu::noinline]] std::optional<Assignment> as_assignment(Word& word) {
     Seg& first = word[0];
     if (first.quote != Quote::None) return std::nullopt;
     const std::size_t eq = first.text.find('=');
@@ -54,6 +61,22 @@ Node make_list(std::vector<Node> items) {
     return Node{Sequence{std::move(items)}};
 }
 
+// Messages are built out of line: the parse functions recurse once per level of nesting, and
+// string temporaries in their frames would multiply the stack each level needs.
+[[gnu::cold, gnu::noinline]] Error error(std::string_view message) {
+    return Error{std::string(message)};
+}
+
+// "expected {what}, found {token}", the token shown as an optional.
+[[gnu::cold, gnu::noinline]] Error error_found(std::string_view what, const Token* found) {
+    return Error{"expected " + std::string(what) + ", found " + render_optional_token(found)};
+}
+
+[[gnu::cold, gnu::noinline]] Error error_missing_keyword(std::string_view word,
+                                                         const Token* found) {
+    return error_found("'" + std::string(word) + "'", found);
+}
+
 class Parser {
 public:
     explicit Parser(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
@@ -61,7 +84,8 @@ public:
     Parsed parse_all() {
         Parsed tree = parse_list({});
         if (!tree) return tree;
-        if (const Token* rest = peek()) return fail("unexpected token near " + render_token(*rest));
+        if (const Token* rest = peek())
+            return error("unexpected token near " + render_token(*rest));
         return tree;
     }
 
@@ -98,28 +122,42 @@ private:
         return t && std::holds_alternative<T>(*t);
     }
 
-    std::optional<std::string_view> peek_keyword() const;
+    // Consumes the next token when it is a T.
+    template <class T>
+    bool accept() {
+        if (!peek_is<T>()) return false;
+        ++pos_;
+        return true;
+    }
+
+    // Leaf helpers stay out of line too, keeping their locals out of the recursive frames.
+    [[gnu::noinline]] std::optional<std::string_view> peek_keyword() const;
     Token* next_token() { return pos_ < tokens_.size() ? &tokens_[pos_++] : nullptr; }
-    Checked expect_keyword(std::string_view word);
-    Checked expect_token(const Token& token);
+    // The keyword `word` next: consumed and true. Otherwise false, and missing(word) is the
+    // error "expected '{word}', found {token}".
+    [[gnu::noinline]] bool expect_keyword(std::string_view word);
+    Error missing(std::string_view word) const { return error_missing_keyword(word, peek()); }
     void skip_newlines();
     bool skip_separators();
-    bool list_at_end(Stops stops) const;
+    [[gnu::noinline]] bool list_at_end(Stops stops) const;
 
     Parsed parse_list(Stops stops);
     Parsed parse_and_or();
     Parsed parse_pipeline();
     Parsed parse_command();
-    Parsed parse_subshell();
-    Parsed parse_group();
-    Parsed parse_if();
-    Parsed parse_for();
-    Parsed parse_loop(bool until);
-    Parsed parse_case();
-    Result<CaseArm, std::string> parse_case_arm();
-    Checked parse_case_patterns(std::vector<Word>& patterns);
-    Parsed parse_simple();
-    Parsed parse_function_def(std::string name);
+    // The compound parsers stay out of line so that each level of nesting pays only for the
+    // frame of the construct it actually is.
+    [[gnu::noinline]] Parsed parse_subshell();
+    [[gnu::noinline]] Parsed parse_group();
+    [[gnu::noinline]] Parsed parse_if();
+    [[gnu::noinline]] Parsed parse_for();
+    [[gnu::noinline]] Parsed parse_loop(bool until);
+    [[gnu::noinline]] Parsed parse_case();
+    [[gnu::noinline]] Parsed parse_case_arm(CaseArm& arm);
+    [[gnu::noinline]] Parsed parse_case_patterns(std::vector<Word>& patterns);
+    [[gnu::noinline]] Parsed parse_simple();
+    [[gnu::noinline]] Parsed parse_redirect(Simple& node);
+    [[gnu::noinline]] Parsed parse_function_def(std::string name);
 };
 
 std::optional<std::string_view> Parser::peek_keyword() const {
@@ -132,33 +170,22 @@ std::optional<std::string_view> Parser::peek_keyword() const {
     return *it;
 }
 
-Checked Parser::expect_keyword(std::string_view word) {
-    if (peek_keyword() == word) {
-        ++pos_;
-        return {};
-    }
-    return fail("expected '" + std::string(word) + "', found " + render_optional_token(peek()));
-}
-
-Checked Parser::expect_token(const Token& token) {
-    const Token* t = peek();
-    if (t && *t == token) {
-        ++pos_;
-        return {};
-    }
-    return fail("expected " + render_token(token) + ", found " + render_optional_token(t));
+bool Parser::expect_keyword(std::string_view word) {
+    if (peek_keyword() != word) return false;
+    ++pos_;
+    return true;
 }
 
 void Parser::skip_newlines() {
-    while (peek_is<tok::Newline>())
-        ++pos_;
+    while (accept<tok::Newline>()) {
+    }
 }
 
 // Consumes `;`, `&` and line ends in any number and mix; true when any was there.
 bool Parser::skip_separators() {
     const std::size_t start = pos_;
-    while (peek_is<tok::Semi>() || peek_is<tok::Amp>() || peek_is<tok::Newline>())
-        ++pos_;
+    while (accept<tok::Semi>() || accept<tok::Amp>() || accept<tok::Newline>()) {
+    }
     return pos_ != start;
 }
 
@@ -185,18 +212,17 @@ Parsed Parser::parse_list(Stops stops) {
 // and_or: pipeline (('&&' | '||') newline* pipeline)* -- nesting to the left
 Parsed Parser::parse_and_or() {
     Parsed left = parse_pipeline();
-    if (!left) return left;
     // Each link nests the chain one level deeper, so a long chain counts against the bound
     // like any other nesting: the tree is later walked and destroyed recursively.
     Nest nest(depth_);
-    while (peek_is<tok::AndAnd>() || peek_is<tok::OrOr>()) {
+    while (left && (peek_is<tok::AndAnd>() || peek_is<tok::OrOr>())) {
         const bool is_or = peek_is<tok::OrOr>();
         ++pos_;
-        if (!nest.deepen()) return fail(std::string("nesting too deep"));
+        if (!nest.deepen()) return error("nesting too deep");
         skip_newlines();
         Parsed right = parse_pipeline();
         if (!right) return right;
-        left = Node{AndOr{std::move(*left), std::move(*right), is_or}};
+        *left = Node{AndOr{std::move(*left), std::move(*right), is_or}};
     }
     return left;
 }
@@ -207,8 +233,7 @@ Parsed Parser::parse_pipeline() {
     if (!first || !peek_is<tok::Pipe>()) return first;
     std::vector<Node> stages;
     stages.push_back(std::move(*first));
-    while (peek_is<tok::Pipe>()) {
-        ++pos_;
+    while (accept<tok::Pipe>()) {
         skip_newlines();
         Parsed next = parse_command();
         if (!next) return next;
@@ -220,7 +245,7 @@ Parsed Parser::parse_pipeline() {
 // command: if | for | while | until | case | subshell | group | simple
 Parsed Parser::parse_command() {
     Nest nest(depth_);
-    if (!nest.deepen()) return fail(std::string("nesting too deep"));
+    if (!nest.deepen()) return error("nesting too deep");
     const std::optional<std::string_view> keyword = peek_keyword();
     if (keyword == "if") return parse_if();
     if (keyword == "for") return parse_for();
@@ -237,7 +262,7 @@ Parsed Parser::parse_subshell() {
     ++pos_;  // skip '('
     Parsed body = parse_list({});
     if (!body) return body;
-    if (auto closed = expect_token(tok::RParen{}); !closed) return fail(closed.error());
+    if (!accept<tok::RParen>()) return error_found(render_token(tok::RParen{}), peek());
     return Node{Subshell{std::move(*body)}};
 }
 
@@ -246,138 +271,120 @@ Parsed Parser::parse_group() {
     ++pos_;  // skip '{'
     Parsed body = parse_list({});
     if (!body) return body;
-    if (!peek_is<tok::RBrace>())
-        return fail("expected '}', found " + render_optional_token(peek()));
-    ++pos_;
+    if (!accept<tok::RBrace>()) return error_found("'}'", peek());
     return Node{Group{std::move(*body)}};
 }
 
 // if: 'if' list 'then' list ('elif' list 'then' list)* ('else' list)? 'fi'
 Parsed Parser::parse_if() {
-    if (auto ok = expect_keyword("if"); !ok) return fail(ok.error());
-    Parsed cond = parse_list({"then"});
-    if (!cond) return cond;
-    if (auto ok = expect_keyword("then"); !ok) return fail(ok.error());
-    Parsed then_body = parse_list({"elif", "else", "fi"});
-    if (!then_body) return then_body;
-    If node{std::move(*cond), std::move(*then_body), {}, std::nullopt};
-    while (peek_keyword() == "elif") {
-        ++pos_;
-        Parsed elif_cond = parse_list({"then"});
-        if (!elif_cond) return elif_cond;
-        if (auto ok = expect_keyword("then"); !ok) return fail(ok.error());
-        Parsed elif_body = parse_list({"elif", "else", "fi"});
-        if (!elif_body) return elif_body;
-        node.elifs.push_back(ElifClause{std::move(*elif_cond), std::move(*elif_body)});
+    if (!expect_keyword("if")) return missing("if");
+    Parsed part = parse_list(kThen);
+    if (!part) return part;
+    If node;
+    node.cond = std::move(*part);
+    if (!expect_keyword("then")) return missing("then");
+    if (!(part = parse_list(kThenBody))) return part;
+    node.then_body = std::move(*part);
+    while (expect_keyword("elif")) {
+        ElifClause& clause = node.elifs.emplace_back();
+        if (!(part = parse_list(kThen))) return part;
+        clause.cond = std::move(*part);
+        if (!expect_keyword("then")) return missing("then");
+        if (!(part = parse_list(kThenBody))) return part;
+        clause.body = std::move(*part);
     }
-    if (peek_keyword() == "else") {
-        ++pos_;
-        Parsed else_body = parse_list({"fi"});
-        if (!else_body) return else_body;
-        node.else_body.emplace(std::move(*else_body));
+    if (expect_keyword("else")) {
+        if (!(part = parse_list(kFi))) return part;
+        node.else_body.emplace(std::move(*part));
     }
-    if (auto ok = expect_keyword("fi"); !ok) return fail(ok.error());
+    if (!expect_keyword("fi")) return missing("fi");
     return Node{std::move(node)};
 }
 
 // for: 'for' name ('in' word*)? (';' | newline)* 'do' list 'done'
 Parsed Parser::parse_for() {
-    if (auto ok = expect_keyword("for"); !ok) return fail(ok.error());
+    if (!expect_keyword("for")) return missing("for");
     Token* var = next_token();
     auto* var_word = var ? std::get_if<tok::Word>(var) : nullptr;
-    if (!var_word) return fail(std::string("expected variable after 'for'"));
-    if (!is_plain_name(var_word->segs)) return fail(std::string("invalid for-loop variable"));
+    if (!var_word) return error("expected variable after 'for'");
+    if (!is_plain_name(var_word->segs)) return error("invalid for-loop variable");
     For node;
     node.var = std::move(var_word->segs[0].text);
-    if (peek_keyword() == "in") {
-        ++pos_;
-        while (peek_is<tok::Word>())
+    if (expect_keyword("in")) {
+        while (peek_is<tok::Word>()) {
             node.words.push_back(std::move(std::get<tok::Word>(*next_token()).segs));
+        }
     }
-    while (peek_is<tok::Semi>() || peek_is<tok::Newline>())
-        ++pos_;
-    if (auto ok = expect_keyword("do"); !ok) return fail(ok.error());
-    Parsed body = parse_list({"done"});
+    while (accept<tok::Semi>() || accept<tok::Newline>()) {
+    }
+    if (!expect_keyword("do")) return missing("do");
+    Parsed body = parse_list(kDone);
     if (!body) return body;
-    if (auto ok = expect_keyword("done"); !ok) return fail(ok.error());
+    if (!expect_keyword("done")) return missing("done");
     node.body = std::move(*body);
     return Node{std::move(node)};
 }
 
 // loop: ('while' | 'until') list 'do' list 'done'
 Parsed Parser::parse_loop(bool until) {
-    if (auto ok = expect_keyword(until ? "until" : "while"); !ok) return fail(ok.error());
-    Parsed cond = parse_list({"do"});
+    const std::string_view word = until ? "until" : "while";
+    if (!expect_keyword(word)) return missing(word);
+    Parsed cond = parse_list(kDo);
     if (!cond) return cond;
-    if (auto ok = expect_keyword("do"); !ok) return fail(ok.error());
-    Parsed body = parse_list({"done"});
+    if (!expect_keyword("do")) return missing("do");
+    Parsed body = parse_list(kDone);
     if (!body) return body;
-    if (auto ok = expect_keyword("done"); !ok) return fail(ok.error());
+    if (!expect_keyword("done")) return missing("done");
     return Node{Loop{std::move(*cond), std::move(*body), until}};
 }
 
-// case: 'case' word 'in' newline* case_arm* 'esac'
+// case: 'case' word 'in' newline* (case_arm newline*)* 'esac'
 Parsed Parser::parse_case() {
-    if (auto ok = expect_keyword("case"); !ok) return fail(ok.error());
+    if (!expect_keyword("case")) return missing("case");
     Token* subject = next_token();
     auto* subject_word = subject ? std::get_if<tok::Word>(subject) : nullptr;
-    if (!subject_word) return fail(std::string("expected word after 'case'"));
+    if (!subject_word) return error("expected word after 'case'");
     Case node;
     node.word = std::move(subject_word->segs);
-    if (auto ok = expect_keyword("in"); !ok) return fail(ok.error());
+    if (!expect_keyword("in")) return missing("in");
     skip_newlines();
     while (peek() && peek_keyword() != "esac") {
-        Result<CaseArm, std::string> arm = parse_case_arm();
-        if (!arm) return fail(std::move(arm.error()));
-        node.arms.push_back(std::move(*arm));
+        Parsed arm = parse_case_arm(node.arms.emplace_back());
+        if (!arm) return arm;
         skip_newlines();
     }
-    if (auto ok = expect_keyword("esac"); !ok) return fail(ok.error());
+    if (!expect_keyword("esac")) return missing("esac");
     return Node{std::move(node)};
 }
 
-// case_arm: '('? word ('|' word)* ')' (and_or separator*)* ';;'? -- the last ';;' optional
-Result<CaseArm, std::string> Parser::parse_case_arm() {
-    CaseArm arm;
-    if (auto ok = parse_case_patterns(arm.patterns); !ok) return fail(ok.error());
+// case_arm: patterns (and_or (';' | '&' | newline)*)* ';;'? -- the last arm needs no ';;'.
+// Fills `arm`; the node returned is only a success marker.
+Parsed Parser::parse_case_arm(CaseArm& arm) {
+    if (Parsed ok = parse_case_patterns(arm.patterns); !ok) return ok;
     std::vector<Node> items;
     while (true) {
         skip_newlines();
-        if (peek_is<tok::DSemi>()) {
-            ++pos_;
-            break;
-        }
-        if (!peek() || peek_keyword() == "esac") break;
+        if (accept<tok::DSemi>() || !peek() || peek_keyword() == "esac") break;
         Parsed item = parse_and_or();
-        if (!item) return fail(std::move(item.error()));
+        if (!item) return item;
         items.push_back(std::move(*item));
         skip_separators();
-        if (peek_is<tok::DSemi>()) {
-            ++pos_;
-            break;
-        }
+        if (accept<tok::DSemi>()) break;
     }
     arm.body = make_list(std::move(items));
-    return arm;
+    return Node{};
 }
 
-// patterns: '('? word ('|' word)* ')'
-Checked Parser::parse_case_patterns(std::vector<Word>& patterns) {
-    if (peek_is<tok::LParen>()) ++pos_;
+// patterns: '('? word ('|' word)* ')' -- the node returned is only a success marker
+Parsed Parser::parse_case_patterns(std::vector<Word>& patterns) {
+    accept<tok::LParen>();
     while (true) {
         Token* pattern = next_token();
         auto* word = pattern ? std::get_if<tok::Word>(pattern) : nullptr;
-        if (!word) return fail("expected case pattern, found " + render_optional_token(pattern));
+        if (!word) return error_found("case pattern", pattern);
         patterns.push_back(std::move(word->segs));
-        if (peek_is<tok::Pipe>()) {
-            ++pos_;
-            continue;
-        }
-        if (peek_is<tok::RParen>()) {
-            ++pos_;
-            return {};
-        }
-        return fail("expected '|' or ')' in case, found " + render_optional_token(peek()));
+        if (accept<tok::RParen>()) return Node{};
+        if (!accept<tok::Pipe>()) return error_found("'|' or ')' in case", peek());
     }
 }
 
@@ -386,15 +393,8 @@ Parsed Parser::parse_simple() {
     Simple node;
     bool have_command_word = false;
     while (const Token* t = peek()) {
-        if (const auto* redir = std::get_if<tok::Redir>(t)) {
-            const tok::Redir op = *redir;
-            ++pos_;
-            Token* target = next_token();
-            auto* word = target ? std::get_if<tok::Word>(target) : nullptr;
-            if (!word) {
-                return fail("expected redirection target, found " + render_optional_token(target));
-            }
-            node.redirects.push_back(Redirect{std::move(word->segs), op.fd, op.op});
+        if (std::holds_alternative<tok::Redir>(*t)) {
+            if (Parsed ok = parse_redirect(node); !ok) return ok;
             continue;
         }
         if (!std::holds_alternative<tok::Word>(*t)) break;
@@ -412,15 +412,25 @@ Parsed Parser::parse_simple() {
         }
     }
     if (node.assigns.empty() && node.words.empty() && node.redirects.empty()) {
-        return fail(std::string("empty command"));
+        return error("empty command");
     }
     return Node{std::move(node)};
+}
+
+// redirect: REDIR word -- the node returned is only a success marker
+Parsed Parser::parse_redirect(Simple& node) {
+    const tok::Redir op = std::get<tok::Redir>(*next_token());
+    Token* target = next_token();
+    auto* word = target ? std::get_if<tok::Word>(target) : nullptr;
+    if (!word) return error_found("redirection target", target);
+    node.redirects.push_back(Redirect{std::move(word->segs), op.fd, op.op});
+    return Node{};
 }
 
 // function_def: name '(' ')' newline* command
 Parsed Parser::parse_function_def(std::string name) {
     ++pos_;  // skip '('
-    if (auto closed = expect_token(tok::RParen{}); !closed) return fail(closed.error());
+    if (!accept<tok::RParen>()) return error_found(render_token(tok::RParen{}), peek());
     skip_newlines();
     Parsed body = parse_command();
     if (!body) return body;
