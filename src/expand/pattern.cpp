@@ -274,7 +274,7 @@ private:
     bool is_last(std::size_t i) const { return i + 1 == plan_.parts.size(); }
 
     static std::optional<Entries> list(const std::string& base) {
-        auto entries = platform::list_dir(base.empty() ? "." : base);
+        auto entries = platform::list_dir_names(base.empty() ? "." : base);
         if (!entries) return std::nullopt;  // unreadable directories are left out
         return std::move(*entries);
     }
