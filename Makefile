@@ -3,13 +3,14 @@
 #            and the end-to-end cases against kiln.exe under Wine
 # make windows  cross-builds a statically linked build-win/kiln.exe with mingw-w64
 # make dist     packs kiln.exe, README.md and LICENSE into dist/kiln-windows-x86_64.zip
+# make bench    runs the benchmarks in bench/ against dash, bash and coreutils
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 WIN_BUILD  ?= build-win
 JOBS       ?= $(shell nproc)
 ARGS       ?=
 
-.PHONY: all deps build build-asan run test test-plain test-asan clean deps-windows windows dist test-windows
+.PHONY: all deps build build-asan run test test-plain test-asan clean deps-windows windows dist test-windows bench
 
 all: build
 
@@ -60,6 +61,10 @@ test-windows: build windows
 	scripts/test-windows $(BUILD) $(WIN_BUILD)
 
 test: test-plain test-asan test-windows
+
+bench: build
+	@scripts/install-deps bench
+	@for b in bench/*.sh; do echo "### $$b"; $$b $(BUILD)/kiln || exit 1; done
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) dist
