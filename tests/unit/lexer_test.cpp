@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <initializer_list>
 
 namespace kiln {
@@ -217,8 +216,9 @@ TEST(Lexer, InvalidUtf8AndBinaryBytesPassThroughUnchanged) {
     EXPECT_EQ(std::get<tok::Word>((*tokens)[1]).segs, (Word{{binary, Quote::Single}}));
 }
 
-TEST(Lexer, HugeInputIsLinear) {
-    const auto start = std::chrono::steady_clock::now();
+// Huge words, long runs of separators and deep substitutions lex without blowing up; a
+// quadratic or recursive lexer would run into the test timeout.
+TEST(Lexer, HugeInputLexes) {
     auto word = tokenize(std::string(10'000'000, 'x'));
     ASSERT_TRUE(word);
     EXPECT_EQ(std::get<tok::Word>((*word)[0]).segs[0].text.size(), 10'000'000u);
@@ -235,7 +235,6 @@ TEST(Lexer, HugeInputIsLinear) {
     auto quotes = tokenize(quoted);
     ASSERT_TRUE(quotes);
     EXPECT_EQ(std::get<tok::Word>((*quotes)[0]).segs.size(), 500'000u);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 }  // namespace

