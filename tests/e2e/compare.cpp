@@ -80,6 +80,7 @@ std::string substitute(const std::string& text, const Placeholders& values) {
     std::string out = text;
     replace_all(out, "{tmp}", values.tmp);
     replace_all(out, "{home}", values.home);
+    replace_all(out, "{/}", values.separator);
     return out;
 }
 

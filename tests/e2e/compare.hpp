@@ -5,13 +5,14 @@
 
 namespace e2e {
 
-// Values of the placeholders {tmp} and {home} in expected text.
+// Values of the placeholders {tmp}, {home} and {/} in expected text.
 struct Placeholders {
     std::string tmp;
     std::string home;
+    std::string separator = "/";  // what the shell joins path names with
 };
 
-// Replaces {tmp} and {home}; leaves {*} for the matcher.
+// Replaces {tmp}, {home} and {/}; leaves {*} for the matcher.
 std::string substitute(const std::string& text, const Placeholders& values);
 
 // True when `actual` matches `expected` (after substitution), where each {*} stands for any

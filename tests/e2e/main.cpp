@@ -197,8 +197,12 @@ std::vector<std::string> case_environment(const Options& o, const Case& c,
     for (const auto& [name, value] : c.env)
         set(name, value ? std::optional<std::string>(substitute(*value, values)) : std::nullopt);
     std::vector<std::string> block;
-    for (const auto& [name, value] : env)
-        block.push_back(name + "=" + value);
+    for (const auto& [name, value] : env) {
+        // Wine keeps HOME of the Unix environment from Windows programs; it passes WINEHOME on
+        // under the name HOME instead.
+        const bool wine_home = o.platform == Platform::Windows && name == "HOME";
+        block.push_back((wine_home ? "WINEHOME" : name) + "=" + value);
+    }
     return block;
 }
 
@@ -248,7 +252,8 @@ Report run_case(const Options& o, const std::string& kiln, const Case& c) {
     fs::create_directory(home, ec);
 
     Placeholders values{work.string(), home.string()};
-    if (o.platform == Platform::Windows) values = {wine_path(values.tmp), wine_path(values.home)};
+    if (o.platform == Platform::Windows)
+        values = {wine_path(values.tmp), wine_path(values.home), "\\"};
 
     std::string setup_error;
     for (const auto& f : c.files) {
