@@ -60,9 +60,13 @@ std::optional<std::string> search_dir(const std::string& dir, const std::string&
 std::optional<std::string> search_program(const SpawnRequest& request) {
     const std::string& name = request.program;
     const std::string file = name.find('.') == std::string::npos ? name + ".exe" : name;
-    for (const auto& [var, value] : request.env_overrides) {
-        if (!same_name(wide(var), L"PATH")) continue;
-        if (auto found = search_list(value, file)) return found;
+    // The child's PATH is the last assignment to it, whatever the letter case of its name.
+    const auto& overrides = request.env_overrides;
+    const auto child_path = std::find_if(overrides.rbegin(), overrides.rend(), [](const auto& v) {
+        return same_name(wide(v.first), L"PATH");
+    });
+    if (child_path != overrides.rend()) {
+        if (auto found = search_list(child_path->second, file)) return found;
     }
     for (const std::string& dir : {own_dir(), system_dir(), windows_dir()}) {
         if (auto found = search_dir(dir, file)) return found;

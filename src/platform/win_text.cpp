@@ -5,19 +5,73 @@
 
 namespace kiln::platform::win {
 
+namespace {
+
+// The range the byte after a lead byte must fall in (overlong forms, surrogates and code
+// points past U+10FFFF are ruled out there); {0, 0} for a byte that cannot lead.
+struct SecondByte {
+    unsigned char low = 0;
+    unsigned char high = 0;
+};
+
+SecondByte second_byte_range(unsigned char lead) {
+    if (lead >= 0xC2 && lead <= 0xF4) {
+        if (lead == 0xE0) return {0xA0, 0xBF};
+        if (lead == 0xED) return {0x80, 0x9F};
+        if (lead == 0xF0) return {0x90, 0xBF};
+        if (lead == 0xF4) return {0x80, 0x8F};
+        return {0x80, 0xBF};
+    }
+    return {};
+}
+
+void append_utf16(std::u16string& out, char32_t cp) {
+    if (cp < 0x10000) {
+        out += static_cast<char16_t>(cp);
+    } else {
+        const char32_t v = cp - 0x10000;
+        out += static_cast<char16_t>(0xD800 + (v >> 10));
+        out += static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+    }
+}
+
+}  // namespace
+
 std::u16string to_utf16(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     for (std::size_t i = 0; i < text.size();) {
-        const Decoded d = decode_utf8(text, i);
-        i += d.len;
-        if (d.cp < 0x10000) {
-            out += static_cast<char16_t>(d.cp);
-        } else {
-            const char32_t v = d.cp - 0x10000;
-            out += static_cast<char16_t>(0xD800 + (v >> 10));
-            out += static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+        const unsigned char lead = byte(i);
+        if (lead < 0x80) {
+            out += static_cast<char16_t>(lead);
+            ++i;
+            continue;
         }
+        const SecondByte second = second_byte_range(lead);
+        if (second.high == 0) {
+            out += static_cast<char16_t>(0xFFFD);
+            ++i;
+            continue;
+        }
+        const std::size_t len = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        char32_t cp = lead & (0x7F >> len);
+        // Take continuation bytes while they fit; a sequence cut short or broken is replaced
+        // by one U+FFFD for the bytes it had so far (its maximal valid beginning).
+        std::size_t n = 1;
+        while (n < len && i + n < text.size()) {
+            const unsigned char b = byte(i + n);
+            const bool fits = n == 1 ? (b >= second.low && b <= second.high) : (b & 0xC0) == 0x80;
+            if (!fits) break;
+            cp = (cp << 6) | (b & 0x3F);
+            ++n;
+        }
+        if (n < len) {
+            out += static_cast<char16_t>(0xFFFD);
+        } else {
+            append_utf16(out, cp);
+        }
+        i += n;
     }
     return out;
 }

@@ -9,7 +9,8 @@
 
 namespace kiln::platform::win {
 
-// UTF-8 to UTF-16; each invalid UTF-8 sequence becomes U+FFFD.
+// UTF-8 to UTF-16; each invalid UTF-8 sequence becomes one U+FFFD: a byte that cannot start a
+// character, or a sequence cut short, counted up to the first byte that does not fit it.
 std::u16string to_utf16(std::string_view text);
 // UTF-16 to UTF-8; each unpaired surrogate becomes U+FFFD. `valid` (when given) tells whether
 // the text had none.
