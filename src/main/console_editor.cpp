@@ -1,0 +1,474 @@
+// The console line editor's key handling: one mode at a time (editing, incremental search,
+// the "Display all" question, the "--More--" pager), a full redraw after every change.
+#include "main/console_editor.hpp"
+
+#include <algorithm>
+
+#include "common/text.hpp"
+#include "main/completion_listing.hpp"
+#include "main/history.hpp"
+
+namespace kiln {
+namespace {
+
+char32_t ascii_lower(char32_t c) {
+    return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+}
+
+bool is_char(const Key& key, char32_t c) {
+    return key.name == KeyName::Char && !key.ctrl && !key.alt && key.ch == c;
+}
+
+// Keys that end an answer or the pager with "no".
+bool is_refusal(const Key& key) {
+    return is_char(key, 'n') || is_char(key, 'N') || is_char(key, 'q') || is_char(key, 'Q') ||
+           key.is(KeyName::Escape) || key.is(KeyName::Backspace) || key.is_ctrl('g');
+}
+
+bool is_enter(const Key& key) {
+    return key.is(KeyName::Enter) || key.is_ctrl('m') || key.is_ctrl('j');
+}
+
+}  // namespace
+
+void ConsoleEditor::set_history(std::vector<std::string> entries) {
+    if (entries.size() > config_.history_limit) {
+        entries.erase(entries.begin(),
+                      entries.end() - static_cast<std::ptrdiff_t>(config_.history_limit));
+    }
+    history_ = std::move(entries);
+    history_changed_ = false;
+}
+
+void ConsoleEditor::start(std::string prompt, std::size_t start_col) {
+    prompt_ = std::move(prompt);
+    line_ = {};
+    recall_ = history_;
+    recall_.emplace_back();
+    recall_index_ = recall_.size() - 1;
+    drawn_ = {};
+    drawn_.origin_col = start_col;
+    mode_ = Mode::Edit;
+    last_was_kill_ = false;
+    last_was_ambiguous_tab_ = false;
+    meta_pending_ = false;
+    redraw();
+}
+
+std::optional<ReadResult> ConsoleEditor::press(const Key& key) {
+    if (key.is_ctrl('c')) return interrupt();
+    switch (mode_) {
+        case Mode::Edit:
+            return press_edit(key);
+        case Mode::Search:
+            return press_search(key);
+        case Mode::AskListing:
+            press_ask(key);
+            return std::nullopt;
+        case Mode::Paging:
+            press_paging(key);
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// ---- editing -------------------------------------------------------------------------------
+
+std::optional<ReadResult> ConsoleEditor::press_edit(const Key& pressed) {
+    Key key = pressed;
+    if (meta_pending_) {  // Escape, then a key: the key with Alt
+        meta_pending_ = false;
+        if (key.name == KeyName::Char && !key.ctrl) {
+            key.alt = true;
+            key.ch = ascii_lower(key.ch);
+        } else if (key.is(KeyName::Backspace)) {
+            key.alt = true;
+        }
+    }
+    const bool after_kill = last_was_kill_;
+    const bool after_tab = last_was_ambiguous_tab_;
+    last_was_kill_ = false;
+    last_was_ambiguous_tab_ = false;
+    std::string_view text = line_.text;
+    std::size_t& cur = line_.cursor;
+
+    if (is_enter(key)) return accept();
+    if (key.name == KeyName::Char && key.ctrl && !key.alt) {
+        switch (key.ch) {
+            case 'c':
+                return interrupt();
+            case 'd':
+                if (text.empty()) return end_of_input();
+                erase_range(line_, cur, next_char(text, cur));
+                break;
+            case 'z':
+                if (text.empty()) return end_of_input();
+                break;
+            case 'r':
+            case 's':
+                start_search(key.ch == 'r');
+                return std::nullopt;
+            case 'a':
+                cur = 0;
+                break;
+            case 'e':
+                cur = text.size();
+                break;
+            case 'b':
+                cur = prev_char(text, cur);
+                break;
+            case 'f':
+                cur = next_char(text, cur);
+                break;
+            case 'h':
+                erase_range(line_, prev_char(text, cur), cur);
+                break;
+            case 'k':
+                kill(cur, text.size(), false, after_kill);
+                break;
+            case 'u':
+                kill(0, cur, true, after_kill);
+                break;
+            case 'w':
+                kill(prev_blank_word_start(text, cur), cur, true, after_kill);
+                break;
+            case 'y':
+                insert_text(line_, kill_buffer_);
+                break;
+            case 't':
+                transpose_chars(line_);
+                break;
+            case 'l':
+                write("\x1b[H\x1b[2J");
+                drawn_ = {};
+                break;
+            case 'p':
+                if (recall_index_ > 0) recall(recall_index_ - 1);
+                break;
+            case 'n':
+                recall(recall_index_ + 1);
+                break;
+            default:
+                break;
+        }
+    } else if (key.name == KeyName::Char && key.alt && !key.ctrl) {
+        switch (ascii_lower(key.ch)) {
+            case 'b':
+                cur = prev_word_start(text, cur);
+                break;
+            case 'f':
+                cur = next_word_end(text, cur);
+                break;
+            case 'd':
+                kill(cur, next_word_end(text, cur), false, after_kill);
+                break;
+            case '<':
+                recall(0);
+                break;
+            case '>':
+                recall(recall_.size() - 1);
+                break;
+            default:
+                break;
+        }
+    } else if (key.is_text()) {
+        std::string bytes;
+        append_utf8(bytes, key.ch);
+        insert_text(line_, bytes);
+    } else {
+        const bool word = key.ctrl || key.alt;
+        switch (key.name) {
+            case KeyName::Tab:
+                complete(after_tab);
+                return std::nullopt;
+            case KeyName::Escape:
+                meta_pending_ = true;
+                return std::nullopt;
+            case KeyName::Left:
+                cur = word ? prev_word_start(text, cur) : prev_char(text, cur);
+                break;
+            case KeyName::Right:
+                cur = word ? next_word_end(text, cur) : next_char(text, cur);
+                break;
+            case KeyName::Home:
+                cur = 0;
+                break;
+            case KeyName::End:
+                cur = text.size();
+                break;
+            case KeyName::Up:
+                if (recall_index_ > 0) recall(recall_index_ - 1);
+                break;
+            case KeyName::Down:
+                recall(recall_index_ + 1);
+                break;
+            case KeyName::Backspace:
+                if (word) {
+                    kill(prev_word_start(text, cur), cur, true, after_kill);
+                } else {
+                    erase_range(line_, prev_char(text, cur), cur);
+                }
+                break;
+            case KeyName::Delete:
+                erase_range(line_, cur, next_char(text, cur));
+                break;
+            default:
+                break;
+        }
+    }
+    redraw();
+    return std::nullopt;
+}
+
+// Consecutive kills collect into one piece of text, as they do in Emacs.
+void ConsoleEditor::kill(std::size_t from, std::size_t to, bool backward, bool append) {
+    std::string removed = erase_range(line_, from, to);
+    if (!append) {
+        kill_buffer_ = std::move(removed);
+    } else if (backward) {
+        kill_buffer_.insert(0, removed);
+    } else {
+        kill_buffer_ += removed;
+    }
+    last_was_kill_ = true;
+}
+
+// Shows another history entry; the edits made to the one left are kept until the read ends.
+void ConsoleEditor::recall(std::size_t index) {
+    if (index >= recall_.size() || index == recall_index_) return;
+    recall_[recall_index_] = line_.text;
+    recall_index_ = index;
+    line_ = {recall_[index], recall_[index].size()};
+}
+
+std::optional<ReadResult> ConsoleEditor::accept() {
+    if (mode_ == Mode::Search) leave_search();
+    std::string out;
+    leave_line(out, drawn_);
+    write(out);
+    if (history_accepts(line_.text, history_)) {
+        history_.push_back(line_.text);
+        if (history_.size() > config_.history_limit) {
+            history_.erase(history_.begin(),
+                           history_.end() - static_cast<std::ptrdiff_t>(config_.history_limit));
+        }
+        history_changed_ = true;
+    }
+    return ReadResult{ReadOutcome::Line, std::move(line_.text)};
+}
+
+// Drops the line; "^C" marks where it was given up.
+std::optional<ReadResult> ConsoleEditor::interrupt() {
+    std::string out;
+    if (mode_ == Mode::Edit || mode_ == Mode::Search) {
+        line_.cursor = line_.text.size();
+        redraw();
+        out = "^C\r\n";
+    } else if (mode_ == Mode::AskListing) {
+        out = "\r\n";
+    } else {
+        out = "\r\x1b[K";
+    }
+    write(out);
+    mode_ = Mode::Edit;
+    return ReadResult{ReadOutcome::Interrupted, {}};
+}
+
+std::optional<ReadResult> ConsoleEditor::end_of_input() {
+    std::string out;
+    leave_line(out, drawn_);
+    write(out);
+    return ReadResult{ReadOutcome::EndOfInput, {}};
+}
+
+// ---- incremental search --------------------------------------------------------------------
+
+void ConsoleEditor::start_search(bool backward) {
+    recall_[recall_index_] = line_.text;
+    search_ = Search{{}, backward, false, recall_index_, line_, recall_index_};
+    mode_ = Mode::Search;
+    redraw();
+}
+
+std::string ConsoleEditor::search_prompt() const {
+    std::string p = search_.failed ? "(failed " : "(";
+    p += search_.backward ? "reverse-i-search)`" : "i-search)`";
+    p += search_.query;
+    p += "': ";
+    return p;
+}
+
+// Looks for the query from the entry shown (from the next one when `again`), in the search's
+// direction. The line being typed (the last slot of recall_) is not searched. Going on
+// skips entries equal to the one shown, so that repeated lines are not stepped through.
+void ConsoleEditor::search_step(bool again) {
+    const std::string& q = search_.query;
+    if (q.empty()) return;
+    last_query_ = q;
+    const auto last = static_cast<std::ptrdiff_t>(recall_.size()) - 1;
+    const auto step = search_.backward ? -1 : 1;
+    auto i = static_cast<std::ptrdiff_t>(search_.match) + (again ? step : 0);
+    if (i >= last) i = search_.backward ? last - 1 : last;
+    for (; i >= 0 && i < last; i += step) {
+        const std::string& entry = recall_[static_cast<std::size_t>(i)];
+        if (again && entry == line_.text) continue;
+        const std::size_t at = search_.backward ? entry.rfind(q) : entry.find(q);
+        if (at == std::string::npos) continue;
+        search_.match = static_cast<std::size_t>(i);
+        search_.failed = false;
+        line_ = {entry, at};
+        return;
+    }
+    search_.failed = true;
+}
+
+std::optional<ReadResult> ConsoleEditor::press_search(const Key& key) {
+    if (is_enter(key)) return accept();
+    if (key.is_ctrl('g')) {
+        line_ = search_.saved;
+        recall_index_ = search_.saved_index;
+        mode_ = Mode::Edit;
+    } else if (key.is(KeyName::Escape)) {
+        leave_search();
+        return std::nullopt;
+    } else if (key.is_ctrl('r') || key.is_ctrl('s')) {
+        search_.backward = key.ch == 'r';
+        const bool again = !search_.query.empty();
+        if (!again) search_.query = last_query_;
+        search_step(again);
+    } else if (key.is(KeyName::Backspace) || key.is_ctrl('h')) {
+        // A shorter query searches again from where the search began.
+        search_.query.resize(prev_char(search_.query, search_.query.size()));
+        search_.match = search_.saved_index;
+        search_.failed = false;
+        line_ = search_.saved;
+        search_step(false);
+    } else if (key.is_text()) {
+        append_utf8(search_.query, key.ch);
+        search_step(false);
+    } else {
+        leave_search();
+        return press_edit(key);
+    }
+    redraw();
+    return std::nullopt;
+}
+
+// Ends the search keeping the line found, which becomes the history entry being edited.
+void ConsoleEditor::leave_search() {
+    mode_ = Mode::Edit;
+    recall_index_ = search_.match;
+    redraw();
+}
+
+// ---- completion ----------------------------------------------------------------------------
+
+// The first Tab inserts the candidates' common prefix; the next one lists them.
+void ConsoleEditor::complete(bool after_tab) {
+    if (hooks_ == nullptr) return;
+    Completion c = hooks_->complete(line_.text, line_.cursor);
+    if (c.candidates.empty() || c.start > line_.cursor) return;
+    if (c.candidates.size() > 1 && after_tab) {
+        list_candidates(c.candidates);
+        return;
+    }
+    std::string insert = c.candidates.front().replacement;
+    if (c.candidates.size() > 1) {
+        std::vector<std::string> replacements;
+        for (const auto& cand : c.candidates)
+            replacements.push_back(cand.replacement);
+        insert = common_prefix(replacements);
+        // Never shorter than what was typed (candidates may match without regard to case).
+        if (insert.size() < line_.cursor - c.start) {
+            insert = line_.text.substr(c.start, line_.cursor - c.start);
+        }
+        last_was_ambiguous_tab_ = true;
+    }
+    line_.text.replace(c.start, line_.cursor - c.start, insert);
+    line_.cursor = c.start + insert.size();
+    redraw();
+}
+
+void ConsoleEditor::list_candidates(const std::vector<Candidate>& candidates) {
+    std::string out;
+    leave_line(out, drawn_);
+    listing_names_.clear();
+    for (const auto& cand : candidates)
+        listing_names_.push_back(cand.display);
+    if (candidates.size() > config_.listing_threshold) {
+        out += "Display all " + std::to_string(candidates.size()) + " possibilities? (y or n)";
+        write(out);
+        mode_ = Mode::AskListing;
+        return;
+    }
+    write(out);
+    listing_ = listing_rows(listing_names_, out_.size().columns);
+    listing_next_ = 0;
+    show_listing_rows(std::max<std::size_t>(out_.size().rows, 2) - 1);
+}
+
+void ConsoleEditor::press_ask(const Key& key) {
+    if (is_char(key, 'y') || is_char(key, 'Y') || is_char(key, ' ')) {
+        write("\r\n");
+        listing_ = listing_rows(listing_names_, out_.size().columns);
+        listing_next_ = 0;
+        show_listing_rows(std::max<std::size_t>(out_.size().rows, 2) - 1);
+    } else if (is_refusal(key)) {
+        write("\r\n");
+        finish_listing();
+    }
+}
+
+// Writes up to `count` more rows; "--More--" waits when rows remain.
+void ConsoleEditor::show_listing_rows(std::size_t count) {
+    std::string out;
+    for (; count > 0 && listing_next_ < listing_.size(); --count) {
+        out += listing_[listing_next_++];
+        out += "\r\n";
+    }
+    if (listing_next_ < listing_.size()) {
+        out += "--More--";
+        write(out);
+        mode_ = Mode::Paging;
+        return;
+    }
+    write(out);
+    finish_listing();
+}
+
+// Space shows the next page, Return the next row; q or n stops.
+void ConsoleEditor::press_paging(const Key& key) {
+    if (is_char(key, ' ') || is_char(key, 'y') || is_char(key, 'Y')) {
+        write("\r\x1b[K");
+        show_listing_rows(std::max<std::size_t>(out_.size().rows, 2) - 1);
+    } else if (is_enter(key)) {
+        write("\r\x1b[K");
+        show_listing_rows(1);
+    } else if (is_refusal(key)) {
+        write("\r\x1b[K");
+        finish_listing();
+    }
+}
+
+// Prompt and line again below the listing; another Tab lists again.
+void ConsoleEditor::finish_listing() {
+    mode_ = Mode::Edit;
+    listing_.clear();
+    listing_names_.clear();
+    listing_next_ = 0;
+    last_was_ambiguous_tab_ = true;
+    drawn_ = {};
+    redraw();
+}
+
+void ConsoleEditor::redraw() {
+    const bool searching = mode_ == Mode::Search;
+    const std::string plain = searching ? search_prompt() : prompt_;
+    const std::string shown =
+        hooks_ != nullptr ? hooks_->highlight_prompt(plain, !searching) : plain;
+    std::string out;
+    drawn_ = draw_line(out, {shown, plain, line_.text, line_.cursor}, out_.size().columns, drawn_);
+    write(out);
+}
+
+}  // namespace kiln

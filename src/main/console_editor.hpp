@@ -1,0 +1,117 @@
+// The console line editor without the console: key presses in, VT output bytes out. The
+// Windows adapter feeds it the console's key events; the unit tests feed it key lists.
+//
+// Emacs keys, history recall and incremental search, list-style completion through the
+// hooks, and a wrapping redraw of prompt and line.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "main/completion.hpp"
+#include "main/console_key.hpp"
+#include "main/edit_line.hpp"
+#include "main/line_editor.hpp"
+#include "main/line_render.hpp"
+
+namespace kiln {
+
+struct ConsoleSize {
+    std::size_t columns = 80;
+    std::size_t rows = 25;
+};
+
+// Where the editor's output goes, and how large the console showing it is.
+class ConsoleOutput {
+public:
+    virtual ~ConsoleOutput() = default;
+    virtual void write(std::string_view bytes) = 0;
+    virtual ConsoleSize size() = 0;
+};
+
+class ConsoleEditor {
+public:
+    ConsoleEditor(const EditorConfig& config, ConsoleOutput& out) : config_(config), out_(out) {}
+
+    void attach(EditorHooks* hooks) { hooks_ = hooks; }
+
+    // The history, oldest first. Replacing it counts as no change.
+    void set_history(std::vector<std::string> entries);
+    const std::vector<std::string>& history() const { return history_; }
+    // Entries were added since the history was set or last marked saved.
+    bool history_changed() const { return history_changed_; }
+    void mark_history_saved() { history_changed_ = false; }
+
+    // Begins a read: draws `prompt` (its plain form; the hooks colour it) from column
+    // `start_col`, where the console's cursor is.
+    void start(std::string prompt, std::size_t start_col = 0);
+    // Handles one key; the outcome once the read has ended with it. A returned line has
+    // already been added to the history.
+    std::optional<ReadResult> press(const Key& key);
+
+private:
+    enum class Mode { Edit, Search, AskListing, Paging };
+
+    struct Search {
+        std::string query;
+        bool backward = true;
+        bool failed = false;
+        std::size_t match = 0;  // index into recall_ of the line shown
+        EditLine saved;         // the line and entry before the search, for Ctrl-G
+        std::size_t saved_index = 0;
+    };
+
+    std::optional<ReadResult> press_edit(const Key& key);
+    std::optional<ReadResult> press_control(char c);
+    std::optional<ReadResult> press_search(const Key& key);
+    void press_ask(const Key& key);
+    void press_paging(const Key& key);
+
+    std::optional<ReadResult> accept();
+    std::optional<ReadResult> interrupt();
+    std::optional<ReadResult> end_of_input();
+
+    void kill(std::size_t from, std::size_t to, bool backward, bool append);
+    void recall(std::size_t index);
+
+    void start_search(bool backward);
+    void search_step(bool again);
+    void leave_search();
+    std::string search_prompt() const;
+
+    void complete(bool after_tab);
+    void list_candidates(const std::vector<Candidate>& candidates);
+    void show_listing_rows(std::size_t count);
+    void finish_listing();
+
+    void redraw();
+    void write(std::string_view bytes) { out_.write(bytes); }
+
+    EditorConfig config_;
+    ConsoleOutput& out_;
+    EditorHooks* hooks_ = nullptr;
+    std::vector<std::string> history_;
+    bool history_changed_ = false;
+
+    // The read in progress.
+    std::string prompt_;
+    EditLine line_;
+    std::vector<std::string> recall_;  // history copies and the new line, edited in place
+    std::size_t recall_index_ = 0;
+    Placement drawn_;
+    Mode mode_ = Mode::Edit;
+    Search search_;
+    std::string last_query_;
+    std::string kill_buffer_;
+    bool last_was_kill_ = false;
+    bool last_was_ambiguous_tab_ = false;
+    bool meta_pending_ = false;  // Escape was pressed: the next key comes with Alt
+    std::vector<std::string> listing_;
+    std::vector<std::string> listing_names_;  // waiting for the answer to "Display all"
+    std::size_t listing_next_ = 0;
+};
+
+}  // namespace kiln
