@@ -5,6 +5,10 @@
 //   probe out TEXT     writes TEXT and a line feed to standard output; "err" to standard error
 //   probe env NAME     the variable's value, or "(unset)"
 //   probe cat          copies standard input to standard output
+//   probe self         the path of the running program
+//   probe bytes HEX    writes the bytes spelled in hexadecimal to standard output
+//   probe vt           "vt on" or "vt off": whether standard output is a console that
+//                      interprets escape sequences, "no console" when it is none
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -35,7 +39,7 @@ int wmain() {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argv == nullptr || argc < 2) {
-        put(STD_ERROR_HANDLE, "usage: probe args|exit|out|err|env|cat ...\n");
+        put(STD_ERROR_HANDLE, "usage: probe args|exit|out|err|env|cat|self|bytes|vt ...\n");
         return 2;
     }
     const std::wstring verb = argv[1];
@@ -50,6 +54,22 @@ int wmain() {
         wchar_t value[32768];
         const DWORD n = GetEnvironmentVariableW(argv[2], value, 32768);
         put(STD_OUTPUT_HANDLE, (n == 0 ? std::string("(unset)") : utf8(value)) + "\n");
+    } else if (verb == L"self") {
+        wchar_t path[32768];
+        const DWORD n = GetModuleFileNameW(nullptr, path, 32768);
+        put(STD_OUTPUT_HANDLE, (n == 0 ? std::string("?") : utf8(path)) + "\n");
+    } else if (verb == L"bytes" && argc > 2) {
+        std::string bytes;
+        for (const wchar_t* p = argv[2]; p[0] != L'\0' && p[1] != L'\0'; p += 2) {
+            const wchar_t pair[3] = {p[0], p[1], L'\0'};
+            bytes += static_cast<char>(std::wcstoul(pair, nullptr, 16));
+        }
+        put(STD_OUTPUT_HANDLE, bytes);
+    } else if (verb == L"vt") {
+        DWORD mode = 0;
+        const bool console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+        const bool vt = (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+        put(STD_OUTPUT_HANDLE, !console ? "no console\n" : vt ? "vt on\n" : "vt off\n");
     } else if (verb == L"cat") {
         char buffer[4096];
         DWORD n = 0;
