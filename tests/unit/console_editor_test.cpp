@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "main/completion_listing.hpp"
+#include "main/console_key_decoder.hpp"
 #include "vt_screen.hpp"
 
 namespace kiln {
@@ -508,6 +509,44 @@ TEST(ConsoleEditorOutcomes, CtrlDAndCtrlZEndInputOnlyOnAnEmptyLine) {
     s.start();
     s.type("a\x08\x04");
     EXPECT_EQ(s.result->outcome, ReadOutcome::EndOfInput);
+}
+
+// ---- console key events --------------------------------------------------------------------
+
+ConsoleKeyEvent event(std::uint16_t code, char16_t unit, bool ctrl = false, bool alt = false) {
+    return ConsoleKeyEvent{true, code, unit, ctrl, alt};
+}
+
+bool same(const std::optional<Key>& a, const Key& b) {
+    return a && a->name == b.name && a->ch == b.ch && a->ctrl == b.ctrl && a->alt == b.alt;
+}
+
+TEST(ConsoleKeyDecoder, SurrogatePairsMakeOneCharacter) {
+    KeyDecoder d;
+    EXPECT_FALSE(d.decode(event(0, 0xD83D)));
+    EXPECT_TRUE(same(d.decode(event(0, 0xDE00)), text_key(0x1F600)));
+    // A second half without a first, or a first half followed by something else, is dropped.
+    EXPECT_FALSE(d.decode(event(0, 0xDE00)));
+    EXPECT_FALSE(d.decode(event(0, 0xD83D)));
+    EXPECT_TRUE(same(d.decode(event('A', 'a')), text_key('a')));
+    EXPECT_FALSE(d.decode(event(0, 0xDE00)));
+}
+
+TEST(ConsoleKeyDecoder, ModifiersAndNamedKeys) {
+    KeyDecoder d;
+    EXPECT_TRUE(same(d.decode(event('C', 0x03, true)), ctrl_key('c')));
+    EXPECT_TRUE(same(d.decode(event('R', 0, true)), ctrl_key('r')));  // no character reported
+    EXPECT_TRUE(same(d.decode(event('B', 'B', false, true)), alt_key('b')));
+    // Right Alt (Ctrl and Alt together) typing a character inserts it.
+    EXPECT_TRUE(same(d.decode(event('E', 0x20AC, true, true)), text_key(0x20AC)));
+    EXPECT_TRUE(same(d.decode(event(vk::Return, '\r')), named_key(KeyName::Enter)));
+    EXPECT_TRUE(same(d.decode(event(vk::Back, 0x7F, true)), named_key(KeyName::Backspace, true)));
+    EXPECT_TRUE(same(d.decode(event(vk::Left, 0, true)), named_key(KeyName::Left, true)));
+    EXPECT_FALSE(d.decode(event(0x10, 0)));                                  // Shift alone
+    EXPECT_FALSE(d.decode(ConsoleKeyEvent{false, 'A', 'a', false, false}));  // a release
+    // Alt and number-pad digits: the character arrives with Alt's release.
+    EXPECT_TRUE(
+        same(d.decode(ConsoleKeyEvent{false, vk::Menu, 0xE9, false, false}), text_key(0xE9)));
 }
 
 }  // namespace
