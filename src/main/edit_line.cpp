@@ -18,6 +18,20 @@ char32_t char_at(std::string_view text, std::size_t pos) {
     return decode_utf8(text, pos).cp;
 }
 
+bool is_continuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// The start of the code point that ends at `pos`, as a forward decoding would find it: the
+// lead byte up to three bytes back when its sequence ends exactly at `pos`, else the single
+// byte before `pos` (part of an invalid sequence, which decodes one byte at a time).
+std::size_t prev_code_point(std::string_view text, std::size_t pos) {
+    std::size_t start = pos - 1;
+    while (start > 0 && is_continuation(text[start]) && pos - start < 4)
+        --start;
+    return start + decode_utf8(text, start).len == pos ? start : pos - 1;
+}
+
 char32_t char_before(std::string_view text, std::size_t pos) {
     return char_at(text, prev_char(text, pos));
 }
@@ -35,13 +49,13 @@ std::size_t next_char(std::string_view text, std::size_t pos) {
     return pos;
 }
 
-// Scans from the start: with invalid bytes about, walking backwards could not tell where a
-// sequence begins. Lines are short.
 std::size_t prev_char(std::string_view text, std::size_t pos) {
-    std::size_t last = 0;
-    for (std::size_t i = 0; i < pos && i < text.size(); i = next_char(text, i))
-        last = i;
-    return last;
+    if (pos > text.size()) pos = text.size();
+    while (pos > 0) {
+        pos = prev_code_point(text, pos);
+        if (pos == 0 || char_columns(char_at(text, pos)) != 0) break;
+    }
+    return pos;
 }
 
 std::size_t next_word_end(std::string_view text, std::size_t pos) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -166,6 +167,34 @@ TEST(ConsoleEditorKeys, Utf8IsEditedByWholeCharacters) {
     s.press(kLeft);
     EXPECT_EQ(s.console.screen.col(), 3u + 2u);
     EXPECT_EQ(s.screen().substr(s.screen().rfind('\n') + 1), "P> 日本x");
+}
+
+// Walking back must stop at the same places as walking forward, invalid bytes included.
+TEST(ConsoleEditorKeys, CharacterBoundariesAgreeBothWays) {
+    const std::vector<std::string> texts{"plain",
+                                         "caf\xC3\xA9",
+                                         "\xF0\x9F\x98\x80x",
+                                         "\x80\x80\x80\x80"
+                                         "a",
+                                         "\xC3\xA9\xA9",
+                                         "\xE2\x82",
+                                         "\x80\xF0\x9F\x98\x80",
+                                         "\xF0\x9F\x98"
+                                         "x",
+                                         "e\xCC\x81\xCC\x81z",
+                                         "\xCC\x81"
+                                         "a",
+                                         "\xFF\xC3(\xED\xA0\x80"};
+    for (const auto& t : texts) {
+        std::vector<std::size_t> forward{0};
+        while (forward.back() < t.size())
+            forward.push_back(next_char(t, forward.back()));
+        std::vector<std::size_t> backward{t.size()};
+        while (backward.back() > 0)
+            backward.push_back(prev_char(t, backward.back()));
+        std::reverse(backward.begin(), backward.end());
+        EXPECT_EQ(forward, backward) << ::testing::PrintToString(t);
+    }
 }
 
 // ---- the screen ----------------------------------------------------------------------------
@@ -359,6 +388,14 @@ TEST(ConsoleEditorSearch, CtrlSSearchesForwardAndCtrlRRepeatsTheLastQuery) {
     EXPECT_EQ(s.screen().substr(s.screen().rfind('\n') + 1), "(i-search)`cat': cat b");
     s.type("\x13\r");
     EXPECT_EQ(s.result->text, "cat c");
+}
+
+TEST(ConsoleEditorSearch, RepeatedSearchSkipsEntriesEqualToTheOneShown) {
+    Session s;
+    s.editor.set_history({"ls y", "ls x", "pwd", "ls x"});  // a file may hold repeats
+    s.start();
+    s.type("\x12ls\x12");
+    EXPECT_EQ(s.screen(), "(reverse-i-search)`ls': ls y");
 }
 
 // ---- completion ----------------------------------------------------------------------------
