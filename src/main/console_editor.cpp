@@ -243,6 +243,7 @@ void ConsoleEditor::recall(std::size_t index) {
 
 std::optional<ReadResult> ConsoleEditor::accept() {
     if (mode_ == Mode::Search) leave_search();
+    refresh();
     std::string out;
     leave_line(out, drawn_);
     write(out);
@@ -275,6 +276,7 @@ std::optional<ReadResult> ConsoleEditor::interrupt() {
 }
 
 std::optional<ReadResult> ConsoleEditor::end_of_input() {
+    refresh();
     std::string out;
     leave_line(out, drawn_);
     write(out);
@@ -390,6 +392,7 @@ void ConsoleEditor::complete(bool after_tab) {
 }
 
 void ConsoleEditor::list_candidates(const std::vector<Candidate>& candidates) {
+    refresh();
     std::string out;
     leave_line(out, drawn_);
     listing_names_.clear();
@@ -461,14 +464,16 @@ void ConsoleEditor::finish_listing() {
     redraw();
 }
 
-void ConsoleEditor::redraw() {
+void ConsoleEditor::refresh() {
+    if (!stale_) return;
+    stale_ = false;
     const bool searching = mode_ == Mode::Search;
     const std::string plain = searching ? search_prompt() : prompt_;
     const std::string shown =
         hooks_ != nullptr ? hooks_->highlight_prompt(plain, !searching) : plain;
     std::string out;
     drawn_ = draw_line(out, {shown, plain, line_.text, line_.cursor}, out_.size().columns, drawn_);
-    write(out);
+    out_.write(out);
 }
 
 }  // namespace kiln

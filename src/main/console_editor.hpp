@@ -51,6 +51,9 @@ public:
     // Handles one key; the outcome once the read has ended with it. A returned line has
     // already been added to the history.
     std::optional<ReadResult> press(const Key& key);
+    // Draws prompt and line if they changed since last drawn. Call it when no more keys are
+    // waiting: a burst of keys (a paste) is then drawn once, not once a key.
+    void refresh();
 
 private:
     enum class Mode { Edit, Search, AskListing, Paging };
@@ -87,8 +90,12 @@ private:
     void show_listing_rows(std::size_t count);
     void finish_listing();
 
-    void redraw();
-    void write(std::string_view bytes) { out_.write(bytes); }
+    void redraw() { stale_ = true; }
+    // Other output first brings the line on the screen up to date.
+    void write(std::string_view bytes) {
+        refresh();
+        out_.write(bytes);
+    }
 
     EditorConfig config_;
     ConsoleOutput& out_;
@@ -101,7 +108,8 @@ private:
     EditLine line_;
     std::vector<std::string> recall_;  // history copies and the new line, edited in place
     std::size_t recall_index_ = 0;
-    Placement drawn_;
+    Placement drawn_;     // where the line on the screen is
+    bool stale_ = false;  // the line changed since it was drawn
     Mode mode_ = Mode::Edit;
     Search search_;
     std::string last_query_;

@@ -140,6 +140,9 @@ public:
         core_.start(prompt, writer_.cursor_col());
         KeyDecoder decoder;
         while (true) {
+            // Draw only before waiting: keys that came together (a paste) are drawn once.
+            DWORD waiting = 0;
+            if (!GetNumberOfConsoleInputEvents(in_, &waiting) || waiting == 0) core_.refresh();
             INPUT_RECORD record;
             DWORD count = 0;
             if (!ReadConsoleInputW(in_, &record, 1, &count)) {

@@ -46,10 +46,13 @@ struct Session {
     void start() {
         result.reset();
         editor.start("P> ");
+        editor.refresh();
     }
+    // Each key as if typed alone: the line is drawn after it.
     void press(const Key& key) {
         ASSERT_FALSE(result.has_value()) << "key after the read ended";
         result = editor.press(key);
+        if (!burst) editor.refresh();
     }
     // Characters as keys: '\t' is Tab, '\r' is Enter, a control character is Ctrl and a
     // letter; everything else is typed.
@@ -85,6 +88,7 @@ struct Session {
 
     std::string screen() const { return console.screen.text(); }
 
+    bool burst = false;  // keys arrive together, as from a paste: no drawing between them
     FakeConsole console;
     EditorHooks hooks;
     ConsoleEditor editor;
@@ -235,6 +239,23 @@ TEST(ConsoleEditorScreen, LongLinesWrapAndTheCursorFollows) {
         EXPECT_EQ(s.console.screen.col(), 0u);
         EXPECT_FALSE(s.console.screen.saw_unknown());
     }
+}
+
+// A paste arrives as one key event a character: the line is drawn once at the end, not once
+// a key, which would write the square of its length.
+TEST(ConsoleEditorScreen, ABurstOfKeysIsDrawnOnce) {
+    Session s({40, 25});
+    s.start();
+    s.burst = true;
+    const std::string pasted(2000, 'x');
+    s.type("echo " + pasted);
+    EXPECT_EQ(s.console.screen.text(), "P>");
+    s.editor.refresh();
+    EXPECT_LT(s.console.written.size(), 3 * pasted.size());
+    EXPECT_EQ(s.screen().substr(0, 12), "P> echo xxxx");
+    s.type("\x01X\r");  // Return draws what is pending before leaving the line
+    EXPECT_EQ(s.result->text, "Xecho " + pasted);
+    EXPECT_EQ(s.screen().substr(0, 13), "P> Xecho xxxx");
 }
 
 TEST(ConsoleEditorScreen, WideCharacterThatDoesNotFitStartsTheNextRow) {
