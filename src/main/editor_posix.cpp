@@ -22,6 +22,7 @@
 #include <readline/readline.h>
 
 #include "common/text.hpp"
+#include "main/completion_listing.hpp"
 #include "main/line_editor.hpp"
 #include "platform/platform.hpp"
 
@@ -107,22 +108,6 @@ char* word_break_hook() {
         }
     }
     return breaks.data();
-}
-
-std::string common_prefix(const std::vector<std::string>& texts) {
-    std::string prefix = texts.front();
-    for (const auto& t : texts) {
-        std::size_t n = 0;
-        while (n < prefix.size() && n < t.size() && prefix[n] == t[n])
-            ++n;
-        prefix.resize(n);
-    }
-    // Never end inside a UTF-8 sequence.
-    while (!prefix.empty() && (static_cast<unsigned char>(prefix.back()) & 0xC0) == 0x80) {
-        prefix.pop_back();
-    }
-    if (!prefix.empty() && static_cast<unsigned char>(prefix.back()) >= 0xC0) prefix.pop_back();
-    return prefix;
 }
 
 // A NULL-terminated array in readline's layout: [0] the text to insert, then the matches.
