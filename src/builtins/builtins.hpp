@@ -14,6 +14,10 @@ namespace kiln {
 struct BuiltinIo {
     std::string out;
     std::string err;
+    // The buffer that `input` views when nothing else needs it after the builtin (piped or
+    // redirected bytes): a builtin that passes its input on unchanged may take it whole
+    // instead of copying it. Null when there is no such buffer.
+    std::string* input_buffer = nullptr;
 };
 
 // args excludes the command name; input holds the piped or redirected bytes (empty when none).

@@ -152,7 +152,15 @@ int builtin_ls(ShellState& state, std::span<const std::string> args, std::string
 int builtin_cat(ShellState&, std::span<const std::string> args, std::string_view input,
                 BuiltinIo& io) {
     if (args.empty()) {
-        io.out += input;
+        // Passing the input on whole: take its buffer rather than copying it, so that a
+        // pipeline holds each stage's bytes once.
+        if (io.out.empty() && io.input_buffer != nullptr &&
+            io.input_buffer->size() == input.size()) {
+            io.out.swap(*io.input_buffer);
+            io.input_buffer = nullptr;
+        } else {
+            io.out += input;
+        }
         return 0;
     }
     int status = 0;

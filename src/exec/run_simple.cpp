@@ -153,6 +153,7 @@ int call_builtin(ShellState& state, const Simple& cmd, const Builtin& builtin,
                  std::vector<std::string> argv, const RedirectPlan& plan, InputData input,
                  Capture capture) {
     BuiltinIo io;
+    if (input) io.input_buffer = &*input;
     int status = 0;
     {
         PrefixScope prefixes(state, cmd.assigns);

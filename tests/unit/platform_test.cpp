@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace kiln::platform {
 namespace {
@@ -88,6 +89,45 @@ TEST_F(PlatformFiles, WriteTruncateAppendAndReadBack) {
     ASSERT_FALSE(missing.has_value());
     EXPECT_EQ(describe(missing.error()), "No such file or directory (os error 2)");
     EXPECT_FALSE(read_file(path("sub")).has_value());
+}
+
+// Bytes that show a lost, repeated or misplaced block: no period divides the sizes used.
+std::string patterned(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 31 + i / 4099) % 251);
+    return bytes;
+}
+
+TEST_F(PlatformFiles, ReadFileReturnsEveryByteAtSizesAroundItsBufferSteps) {
+    for (const std::size_t size : {std::size_t{0}, std::size_t{16383}, std::size_t{16384},
+                                   std::size_t{(1u << 20) + 1}, std::size_t{(5u << 20) + 7}}) {
+        const std::string bytes = patterned(size);
+        {
+            auto h = open_for_write(path("blob"), false);
+            ASSERT_TRUE(h.has_value());
+            ASSERT_TRUE(write_all(*h, bytes).has_value());
+        }
+        auto read = read_file(path("blob"));
+        ASSERT_TRUE(read.has_value());
+        EXPECT_TRUE(*read == bytes) << "size " << size;
+    }
+}
+
+TEST_F(PlatformFiles, ReadAllAppendsALargePipedStreamAfterWhatTheBufferHolds) {
+    const std::string bytes = patterned((9u << 20) + 12345);
+    auto pipe = make_pipe();
+    ASSERT_TRUE(pipe.has_value());
+    std::thread writer([&] {
+        (void)write_all(pipe->write, bytes);
+        pipe->write.close();
+    });
+    std::string out = "head:";
+    const auto result = read_all(pipe->read, out);
+    writer.join();
+    ASSERT_TRUE(result.has_value());
+    ASSERT_EQ(out.size(), bytes.size() + 5);
+    EXPECT_TRUE(out == "head:" + bytes);
 }
 
 TEST_F(PlatformFiles, ProgramsReportStatusSignalsAndFailures) {
