@@ -112,8 +112,9 @@ FileWord find_file_word(std::string_view before) {
 
 // The directory to list for the typed directory part ("" is the current directory).
 std::optional<std::string> resolve_dir(const std::string& dir_part) {
-    if (dir_part == "~/" || dir_part.starts_with("~/")) {
-        const auto& home = platform::home_dir();
+    constexpr char kHome[] = {'~', platform::kDirSeparator, '\0'};
+    if (dir_part.starts_with(kHome)) {
+        const auto home = platform::completion_home();
         if (!home) return std::nullopt;
         return platform::join_path(*home, dir_part.substr(2));
     }
@@ -151,7 +152,7 @@ Completion complete_filename(std::string_view line, std::size_t pos) {
     const FileWord word = find_file_word(before);
     Completion result{word.start, {}};
 
-    const std::size_t slash = word.text.rfind('/');
+    const std::size_t slash = word.text.rfind(platform::kDirSeparator);
     const std::string dir_part = slash == std::string::npos ? "" : word.text.substr(0, slash + 1);
     const std::string file_part = lowercase_ascii(word.text.substr(dir_part.size()));
     const auto dir = resolve_dir(dir_part);
@@ -164,7 +165,7 @@ Completion complete_filename(std::string_view line, std::size_t pos) {
             continue;
         }
         std::string text = dir_part + entry.name;
-        if (is_directory_entry(*dir, entry)) text += '/';
+        if (is_directory_entry(*dir, entry)) text += platform::kDirSeparator;
         result.candidates.push_back({entry.name, quote_replacement(text, word.in_quotes)});
     }
     sort_by_display(result.candidates);

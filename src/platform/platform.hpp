@@ -56,6 +56,15 @@ std::optional<std::string> get_env(std::string_view name);
 OsResult<void> set_env(std::string_view name, std::string_view value);
 OsResult<void> unset_env(std::string_view name);
 
+// The folder that "~" stands for in file-name completion: on Windows USERPROFILE when it is
+// set and not empty, else the profile folder; elsewhere home_dir().
+inline std::optional<std::string> completion_home() {
+#ifdef _WIN32
+    if (auto profile = get_env("USERPROFILE"); profile && !profile->empty()) return profile;
+#endif
+    return home_dir();
+}
+
 // ---- paths ---------------------------------------------------------------------------------
 
 inline constexpr char kPathListSeparator =
@@ -63,6 +72,14 @@ inline constexpr char kPathListSeparator =
     ';';
 #else
     ':';
+#endif
+
+// The separator that file-name completion splits a word at and puts after a directory.
+inline constexpr char kDirSeparator =
+#ifdef _WIN32
+    '\\';
+#else
+    '/';
 #endif
 
 // True for a character that separates path components ('/', and '\\' on Windows).
@@ -90,7 +107,7 @@ OsResult<std::string> read_file(const std::string& path);
 
 struct DirEntry {
     std::string name;
-    bool is_dir = false;   // false for a link, whatever it points to
+    bool is_dir = false;  // false for a link, whatever it points to
     bool is_link = false;
     std::uint64_t size = 0;
 };
@@ -151,9 +168,9 @@ OsResult<std::optional<std::string>> read_stdin_line();
 // ---- programs ------------------------------------------------------------------------------
 
 struct SpawnRequest {
-    std::string program;                 // argv[0] as typed
-    std::vector<std::string> args;       // argv[1..]
-    std::string cwd;                     // working directory of the child
+    std::string program;            // argv[0] as typed
+    std::vector<std::string> args;  // argv[1..]
+    std::string cwd;                // working directory of the child
     // Variables added or replaced in the child's environment only (prefix assignments).
     std::vector<std::pair<std::string, std::string>> env_overrides;
     // Standard handles for the child; null means inherited from the shell.
