@@ -332,7 +332,9 @@ OsResult<std::string> read_file(const std::string& path) {
 
 OsResult<std::vector<DirEntry>> list_dir(const std::string& path) {
     std::string pattern = path.empty() ? std::string(".") : path;
-    if (!is_separator(pattern.back())) pattern += '\\';
+    // A bare drive ("C:") stands for that drive's current directory: "C:*", not "C:\*".
+    const bool bare_drive = pattern.size() == 2 && win::prefix_length(pattern) == 2;
+    if (!is_separator(pattern.back()) && !bare_drive) pattern += '\\';
     pattern += '*';
     WIN32_FIND_DATAW data{};
     HANDLE find = FindFirstFileExW(wide(pattern).c_str(), FindExInfoBasic, &data,
