@@ -10,6 +10,7 @@ set -eu
 KILN=$(realpath "${1:-build/kiln}")
 WORK=${KILN_BENCH_DIR:-$(mktemp -d "${TMPDIR:-/tmp}/kiln-bench.XXXXXX")}
 trap 'rm -rf "$WORK"' EXIT
+trap 'exit 130' INT TERM
 cd "$WORK"
 
 echo "kiln: $KILN"
@@ -42,9 +43,10 @@ hyperfine --warmup 2 --min-runs 20 \
     -n 'coreutils ls -l' "ls -l many > /dev/null" \
     -n 'kiln ls -l' "$KILN -c 'ls -l many > /dev/null'"
 
-# The same loop text runs in both shells; only builtins run inside it.
+# The same loop text runs in both shells; only builtins run inside it. Its output goes to
+# /dev/null through hyperfine, since kiln takes redirections on simple commands only.
 loop() {
-    printf 'for i in $(cat numbers.txt); do %s; done > /dev/null' "$1"
+    printf 'for i in $(cat numbers.txt); do %s; done' "$1"
 }
 
 for body in 'echo hello $i' "printf '%s=%d\\n' x \$i" 'test $i -gt 5'; do
@@ -52,7 +54,7 @@ for body in 'echo hello $i' "printf '%s=%d\\n' x \$i" 'test $i -gt 5'; do
     echo "== $N iterations of: $body"
     script=$(loop "$body")
     printf '%s\n' "$script" > loop.sh
-    hyperfine --warmup 1 --min-runs 5 \
+    hyperfine --warmup 1 --min-runs 5 -N --output=null \
         -n 'dash' "dash loop.sh" \
         -n 'kiln' "$KILN loop.sh"
 done

@@ -10,6 +10,7 @@ set -eu
 KILN=$(realpath "${1:-build/kiln}")
 WORK=${KILN_BENCH_DIR:-$(mktemp -d "${TMPDIR:-/tmp}/kiln-glob.XXXXXX")}
 trap 'rm -rf "$WORK"' EXIT
+trap 'exit 130' INT TERM
 cd "$WORK"
 
 echo "kiln: $KILN"

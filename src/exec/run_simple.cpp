@@ -15,10 +15,9 @@ namespace {
 
 std::vector<std::string> expand_words(ShellState& state, const std::vector<Word>& words) {
     std::vector<std::string> argv;
-    for (const Word& w : words) {
-        for (auto& field : expand_word(state, w))
-            argv.push_back(std::move(field));
-    }
+    argv.reserve(words.size());
+    for (const Word& w : words)
+        expand_word_into(state, w, argv);
     return argv;
 }
 

@@ -1,6 +1,7 @@
 // Word expansion: tilde, dollar forms, $(...), field splitting and filename patterns.
 #include "expand/expand.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -116,7 +117,7 @@ std::size_t expand_dollar(ShellState& state, std::string_view text, std::size_t 
 
 // The fields of one word while they are being built.
 struct Fields {
-    std::vector<std::string> done;
+    std::vector<std::string>& done;  // finished fields, after those of earlier words
     std::string current;
     bool have = false;     // an earlier segment contributed, even an empty string
     bool pattern = false;  // `current` is to be matched against file names
@@ -174,8 +175,35 @@ void finish_field(std::vector<std::string>& fields, std::string text, bool patte
         fields.push_back(std::move(path));
 }
 
+namespace {
+
+// A word of one segment that no expansion can change, such as a command name or an option:
+// its text is its only field. Most words of a typical command are like this.
+bool is_plain_literal(const Word& word) {
+    if (word.size() != 1) return false;
+    const Seg& seg = word[0];
+    if (seg.quote == Quote::Single) return true;
+    const std::string_view text = seg.text;
+    if (text.find('$') != std::string_view::npos) return false;
+    if (seg.quote == Quote::Double) return true;
+    if (text.starts_with('~') || has_pattern_chars(text)) return false;
+    return std::none_of(text.begin(), text.end(), is_split_char);
+}
+
+}  // namespace
+
 std::vector<std::string> expand_word(ShellState& state, const Word& word) {
-    Fields fields;
+    std::vector<std::string> fields;
+    expand_word_into(state, word, fields);
+    return fields;
+}
+
+void expand_word_into(ShellState& state, const Word& word, std::vector<std::string>& out) {
+    if (is_plain_literal(word)) {
+        out.push_back(word[0].text);
+        return;
+    }
+    Fields fields{out, {}, false, false};
     for (const Seg& seg : word) {
         switch (seg.quote) {
             case Quote::Single:
@@ -192,7 +220,6 @@ std::vector<std::string> expand_word(ShellState& state, const Word& word) {
         }
     }
     finish_field(fields.done, std::move(fields.current), fields.pattern);
-    return std::move(fields.done);
 }
 
 std::string expand_word_single(ShellState& state, const Word& word) {

@@ -12,6 +12,8 @@ namespace kiln {
 
 // A word to its fields (at least one), split and matched against file names.
 std::vector<std::string> expand_word(ShellState& state, const Word& word);
+// The same fields appended to `fields`, which may hold those of earlier words.
+void expand_word_into(ShellState& state, const Word& word, std::vector<std::string>& fields);
 // A word to exactly one string: no splitting, no filename patterns.
 std::string expand_word_single(ShellState& state, const Word& word);
 // The dollar expansion of one piece of text.
