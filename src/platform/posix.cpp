@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <unordered_set>
 
 #include "common/text.hpp"
@@ -212,13 +213,54 @@ FileKind file_kind(const std::string& path) {
     return FileKind::Other;
 }
 
+namespace {
+
+// Buffers from this size on are treated as large.
+constexpr std::size_t kLarge = std::size_t{4} << 20;
+
+// Asks for huge pages for a large file's buffer, where the system offers them on request: a
+// gigabyte read into memory then takes a few hundred page faults instead of a quarter million.
+// Only whole-file reads ask: while a child fills a pipe, clearing 2 MiB at a time stalls both
+// sides, and measured slower than small pages.
+void advise_huge_pages(std::string& buffer) {
+#ifdef MADV_HUGEPAGE
+    constexpr std::uintptr_t kPage = 4096;
+    const auto base = reinterpret_cast<std::uintptr_t>(buffer.data());
+    const std::uintptr_t start = (base + kPage - 1) & ~(kPage - 1);
+    const std::uintptr_t end = (base + buffer.capacity()) & ~(kPage - 1);
+    if (end > start) (void)::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+    (void)buffer;
+#endif
+}
+
+// Grows a large buffer eightfold, or twofold when the system will not lend that much address
+// space. Capacity that is never written costs no memory, while every copy touches fresh pages,
+// which is what costs time: a gigabyte read from a pipe is copied a third of a gigabyte
+// instead of a whole one.
+void grow_large(std::string& out) {
+    std::string next;
+    try {
+        next.reserve(out.capacity() * 8);
+    } catch (const std::bad_alloc&) {
+        next.reserve(out.capacity() * 2);
+    }
+    next.append(out);
+    out.swap(next);
+}
+
+}  // namespace
+
 OsResult<std::string> read_file(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return fail(last_error());
     const Handle handle(fd);
     std::string bytes;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) bytes.reserve(static_cast<std::size_t>(st.st_size));
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        bytes.reserve(static_cast<std::size_t>(st.st_size));
+        if (bytes.capacity() >= kLarge) advise_huge_pages(bytes);
+    }
     if (auto r = read_all(handle, bytes); !r) return fail(r.error());
     return bytes;
 }
@@ -282,35 +324,6 @@ OsResult<void> write_all(const Handle& handle, std::string_view bytes) {
     return write_fd(fd_of(handle), bytes);
 }
 
-namespace {
-
-// Buffers from this size on ask for huge pages, where the system offers them on request: a
-// gigabyte read into memory then takes a few hundred page faults instead of a quarter million.
-constexpr std::size_t kHugeFrom = std::size_t{4} << 20;
-
-void advise_huge_pages(std::string& buffer) {
-#ifdef MADV_HUGEPAGE
-    constexpr std::uintptr_t kPage = 4096;
-    const auto base = reinterpret_cast<std::uintptr_t>(buffer.data());
-    const std::uintptr_t start = (base + kPage - 1) & ~(kPage - 1);
-    const std::uintptr_t end = (base + buffer.capacity()) & ~(kPage - 1);
-    if (end > start) (void)::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-#else
-    (void)buffer;
-#endif
-}
-
-// Doubles a large buffer's capacity; the new buffer is advised before the bytes are copied in.
-void grow_large(std::string& out) {
-    std::string next;
-    next.reserve(out.capacity() * 2);
-    advise_huge_pages(next);
-    next.append(out);
-    out.swap(next);
-}
-
-}  // namespace
-
 OsResult<void> read_all(const Handle& handle, std::string& out) {
     // The string is grown ahead of the bytes in steps of up to 1 MiB and cut back to what was
     // read at the end: each byte of spare capacity is zero-filled once, just before the data
@@ -318,7 +331,6 @@ OsResult<void> read_all(const Handle& handle, std::string& out) {
     constexpr std::size_t kStep = std::size_t{1} << 20;
     const int fd = fd_of(handle);
     char probe[16384];
-    const char* advised = nullptr;
     std::size_t used = out.size();
     while (true) {
         if (used == out.size()) {
@@ -333,14 +345,10 @@ OsResult<void> read_all(const Handle& handle, std::string& out) {
                     if (errno == EINTR) continue;
                     return fail(last_error());
                 }
-                if (out.capacity() >= kHugeFrom) grow_large(out);
+                if (out.capacity() >= kLarge) grow_large(out);
                 out.append(probe, static_cast<std::size_t>(n));
                 used = out.size();
                 continue;
-            }
-            if (out.capacity() >= kHugeFrom && out.data() != advised) {
-                advise_huge_pages(out);
-                advised = out.data();
             }
             out.resize(used + std::min(spare, kStep));
         }
