@@ -52,7 +52,7 @@ rm -f out.bin
 
 echo
 echo "== time, $MIB MiB through three stages"
-hyperfine --warmup 1 --min-runs 5 -N \
+hyperfine --warmup 1 --min-runs 5 -N --prepare 'rm -f out.bin' \
     -n 'bash' "bash -c '$PROGRAMS'" \
     -n 'kiln builtins' "$KILN -c '$BUILTINS'" \
     -n 'kiln programs' "$KILN -c '$PROGRAMS'"

@@ -234,6 +234,22 @@ void advise_huge_pages(std::string& buffer) {
 #endif
 }
 
+// Maps the pages of a span about to be written in one call rather than one fault per page, on
+// systems that offer it; a quarter of the time of reading a large pipe went to those faults.
+void prefault(char* data, std::size_t size) {
+#ifdef MADV_POPULATE_WRITE
+    constexpr std::uintptr_t kPage = 4096;
+    const auto base = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t start = (base + kPage - 1) & ~(kPage - 1);
+    const std::uintptr_t end = (base + size) & ~(kPage - 1);
+    if (end > start)
+        (void)::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+#else
+    (void)data;
+    (void)size;
+#endif
+}
+
 // Grows a large buffer eightfold, or twofold when the system will not lend that much address
 // space. Capacity that is never written costs no memory, while every copy touches fresh pages,
 // which is what costs time: a gigabyte read from a pipe is copied a third of a gigabyte
@@ -249,6 +265,8 @@ void grow_large(std::string& out) {
     out.swap(next);
 }
 
+OsResult<void> read_into(int fd, std::string& out, bool prefault_steps);
+
 }  // namespace
 
 OsResult<std::string> read_file(const std::string& path) {
@@ -256,12 +274,14 @@ OsResult<std::string> read_file(const std::string& path) {
     if (fd < 0) return fail(last_error());
     const Handle handle(fd);
     std::string bytes;
+    bool huge = false;
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         bytes.reserve(static_cast<std::size_t>(st.st_size));
-        if (bytes.capacity() >= kLarge) advise_huge_pages(bytes);
+        huge = bytes.capacity() >= kLarge;
+        if (huge) advise_huge_pages(bytes);
     }
-    if (auto r = read_all(handle, bytes); !r) return fail(r.error());
+    if (auto r = read_into(fd, bytes, !huge); !r) return fail(r.error());
     return bytes;
 }
 
@@ -324,12 +344,15 @@ OsResult<void> write_all(const Handle& handle, std::string_view bytes) {
     return write_fd(fd_of(handle), bytes);
 }
 
-OsResult<void> read_all(const Handle& handle, std::string& out) {
+namespace {
+
+// Appends everything up to end of input. With prefault_steps, each large step's pages are
+// mapped in one call; a buffer given huge pages is not, which measured five times slower.
+OsResult<void> read_into(int fd, std::string& out, bool prefault_steps) {
     // The string is grown ahead of the bytes in steps of up to 1 MiB and cut back to what was
     // read at the end: each byte of spare capacity is zero-filled once, just before the data
     // reaches it, so that memory is touched only as data arrives.
     constexpr std::size_t kStep = std::size_t{1} << 20;
-    const int fd = fd_of(handle);
     char probe[16384];
     std::size_t used = out.size();
     while (true) {
@@ -350,7 +373,9 @@ OsResult<void> read_all(const Handle& handle, std::string& out) {
                 used = out.size();
                 continue;
             }
-            out.resize(used + std::min(spare, kStep));
+            const std::size_t step = std::min(spare, kStep);
+            if (prefault_steps && step >= kStep / 4) prefault(out.data() + used, step);
+            out.resize(used + step);
         }
         const ssize_t n = ::read(fd, out.data() + used, out.size() - used);
         if (n < 0) {
@@ -365,6 +390,12 @@ OsResult<void> read_all(const Handle& handle, std::string& out) {
         }
         used += static_cast<std::size_t>(n);
     }
+}
+
+}  // namespace
+
+OsResult<void> read_all(const Handle& handle, std::string& out) {
+    return read_into(fd_of(handle), out, true);
 }
 
 OsResult<Pipe> make_pipe() {
