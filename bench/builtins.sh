@@ -25,7 +25,7 @@ seq $N > numbers.txt
 
 echo
 echo "== cat of a 1 GiB file into a file"
-hyperfine --warmup 1 --min-runs 5 \
+hyperfine --warmup 1 --min-runs 5 --prepare 'rm -f out.bin' \
     -n 'coreutils cat' "cat big.bin > out.bin" \
     -n 'kiln cat' "$KILN -c 'cat big.bin > out.bin'"
 cmp big.bin out.bin
