@@ -3,7 +3,7 @@
 #include <string>
 
 #include "common/text.hpp"
-#include "main/line_editor.hpp"
+#include "editor/line_editor.hpp"
 #include "main/prompt.hpp"
 #include "main/shell.hpp"
 #include "platform/platform.hpp"

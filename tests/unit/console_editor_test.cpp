@@ -1,6 +1,6 @@
 // The console line editor driven by key lists, its output read back through a VT screen:
 // editing keys, UTF-8, wrapping, history, incremental search, completion and the outcomes.
-#include "main/console_editor.hpp"
+#include "editor/console_editor.hpp"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "main/completion_listing.hpp"
-#include "main/console_key_decoder.hpp"
+#include "editor/completion_listing.hpp"
+#include "editor/console_key_decoder.hpp"
 #include "vt_screen.hpp"
 
 namespace kiln {

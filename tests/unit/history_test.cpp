@@ -1,5 +1,5 @@
 // The history file format and the duplicate rule; the prompt's directory and colours.
-#include "main/history.hpp"
+#include "editor/history.hpp"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/text.hpp"
-#include "main/display_width.hpp"
+#include "editor/display_width.hpp"
 
 namespace kiln::testing {
 

@@ -1,6 +1,6 @@
 // Console key events to editor keys: named keys by their virtual-key code, characters by
 // their UTF-16 units, Ctrl and a letter by the control character the console reports.
-#include "main/console_key_decoder.hpp"
+#include "editor/console_key_decoder.hpp"
 
 namespace kiln {
 namespace {

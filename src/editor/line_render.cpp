@@ -1,12 +1,12 @@
 // Line layout on a wrapping console: every character is placed cell by cell as the console
 // places it (a wide character that does not fit on a row starts the next one), so the cursor
 // can be put back at the right row and column with relative moves only.
-#include "main/line_render.hpp"
+#include "editor/line_render.hpp"
 
 #include <optional>
 
 #include "common/text.hpp"
-#include "main/display_width.hpp"
+#include "editor/display_width.hpp"
 
 namespace kiln {
 namespace {

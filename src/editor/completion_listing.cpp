@@ -1,11 +1,11 @@
 // The common prefix of the candidates and their column listing.
-#include "main/completion_listing.hpp"
+#include "editor/completion_listing.hpp"
 
 #include <algorithm>
 
 #include "common/text.hpp"
-#include "main/display_width.hpp"
-#include "main/line_render.hpp"
+#include "editor/display_width.hpp"
+#include "editor/line_render.hpp"
 
 namespace kiln {
 

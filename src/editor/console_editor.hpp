@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "main/completion.hpp"
-#include "main/console_key.hpp"
-#include "main/edit_line.hpp"
-#include "main/line_editor.hpp"
-#include "main/line_render.hpp"
+#include "editor/console_key.hpp"
+#include "editor/edit_line.hpp"
+#include "editor/line_editor.hpp"
+#include "editor/line_render.hpp"
 
 namespace kiln {
 

@@ -22,8 +22,8 @@
 #include <readline/readline.h>
 
 #include "common/text.hpp"
-#include "main/completion_listing.hpp"
-#include "main/line_editor.hpp"
+#include "editor/completion_listing.hpp"
+#include "editor/line_editor.hpp"
 #include "platform/platform.hpp"
 
 namespace kiln {

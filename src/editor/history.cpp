@@ -1,5 +1,5 @@
 // The history file format: a "#V2" header, then one entry per line with backslash escapes.
-#include "main/history.hpp"
+#include "editor/history.hpp"
 
 #include "platform/platform.hpp"
 

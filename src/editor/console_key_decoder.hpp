@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "main/console_key.hpp"
+#include "editor/console_key.hpp"
 
 namespace kiln {
 

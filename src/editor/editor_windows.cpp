@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "main/console_editor.hpp"
-#include "main/console_key_decoder.hpp"
-#include "main/line_editor.hpp"
+#include "editor/console_editor.hpp"
+#include "editor/console_key_decoder.hpp"
+#include "editor/line_editor.hpp"
 #include "platform/platform.hpp"
 #include "platform/windows_detail.hpp"
 

@@ -9,7 +9,7 @@
 
 #include "common/result.hpp"
 #include "main/completion.hpp"
-#include "main/history.hpp"
+#include "editor/history.hpp"
 
 namespace kiln {
 

@@ -1,12 +1,12 @@
 // The console line editor's key handling: one mode at a time (editing, incremental search,
 // the "Display all" question, the "--More--" pager), a full redraw after every change.
-#include "main/console_editor.hpp"
+#include "editor/console_editor.hpp"
 
 #include <algorithm>
 
 #include "common/text.hpp"
-#include "main/completion_listing.hpp"
-#include "main/history.hpp"
+#include "editor/completion_listing.hpp"
+#include "editor/history.hpp"
 
 namespace kiln {
 namespace {

@@ -1,8 +1,8 @@
 // Character and word boundaries in UTF-8 text, and the edits built on them.
-#include "main/edit_line.hpp"
+#include "editor/edit_line.hpp"
 
 #include "common/text.hpp"
-#include "main/display_width.hpp"
+#include "editor/display_width.hpp"
 
 namespace kiln {
 namespace {

@@ -1,6 +1,6 @@
 // Character widths from a short table of ranges: enough for the scripts a shell line holds,
 // without the full Unicode width tables.
-#include "main/display_width.hpp"
+#include "editor/display_width.hpp"
 
 #include <algorithm>
 #include <array>
