@@ -1,0 +1,22 @@
+// What the POSIX implementation files of the platform share.
+#pragma once
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.hpp"
+
+namespace kiln::platform::detail {
+
+// The error of the last failed call, from errno.
+inline OsError last_error() {
+    const int code = errno;
+    return {code, std::strerror(code)};
+}
+
+inline int fd_of(const Handle& h) {
+    return static_cast<int>(h.native());
+}
+
+}  // namespace kiln::platform::detail
