@@ -11,11 +11,11 @@
 #include <string_view>
 #include <vector>
 
-#include "main/completion.hpp"
 #include "editor/console_key.hpp"
 #include "editor/edit_line.hpp"
 #include "editor/line_editor.hpp"
 #include "editor/line_render.hpp"
+#include "main/completion.hpp"
 
 namespace kiln {
 

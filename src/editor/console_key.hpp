@@ -29,9 +29,13 @@ struct Key {
 
     bool is(KeyName n) const { return name == n; }
     // Ctrl and the letter `c` (lower case), without Alt.
-    bool is_ctrl(char c) const { return name == KeyName::Char && ctrl && !alt && ch == static_cast<char32_t>(c); }
+    bool is_ctrl(char c) const {
+        return name == KeyName::Char && ctrl && !alt && ch == static_cast<char32_t>(c);
+    }
     // Alt and the character `c`, without Ctrl.
-    bool is_alt(char c) const { return name == KeyName::Char && alt && !ctrl && ch == static_cast<char32_t>(c); }
+    bool is_alt(char c) const {
+        return name == KeyName::Char && alt && !ctrl && ch == static_cast<char32_t>(c);
+    }
     // A character to insert: neither Ctrl nor Alt, and not a control character.
     bool is_text() const {
         return name == KeyName::Char && !ctrl && !alt && ch >= 0x20 && ch != 0x7F &&

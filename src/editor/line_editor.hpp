@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "common/result.hpp"
-#include "main/completion.hpp"
 #include "editor/history.hpp"
+#include "main/completion.hpp"
 
 namespace kiln {
 

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "lexer/lexer.hpp"
 
 namespace kiln {

@@ -28,7 +28,8 @@ TEST(PlatformPaths, JoinAndSplit) {
     EXPECT_EQ(join_path("/home", "/etc"), "/etc");
     EXPECT_TRUE(is_absolute("/x"));
     EXPECT_FALSE(is_absolute("x/y"));
-    EXPECT_EQ(split_path_list("/bin::/usr/bin"), (std::vector<std::string>{"/bin", "", "/usr/bin"}));
+    EXPECT_EQ(split_path_list("/bin::/usr/bin"),
+              (std::vector<std::string>{"/bin", "", "/usr/bin"}));
     EXPECT_EQ(split_path_list(""), (std::vector<std::string>{""}));
 }
 
@@ -157,8 +158,8 @@ TEST_F(PlatformFiles, PrefixPathIsSearchedFirstAndOutputIsPiped) {
     fs::permissions(tool, fs::perms::owner_all);
     auto pipe = make_pipe();
     ASSERT_TRUE(pipe.has_value());
-    SpawnRequest req{"kiln-tool", {}, "", {{"PATH", path("sub")}, {"KILN_X", "1"}},
-                     nullptr, &pipe->write, nullptr};
+    SpawnRequest req{"kiln-tool", {},           "",     {{"PATH", path("sub")}, {"KILN_X", "1"}},
+                     nullptr,     &pipe->write, nullptr};
     auto child = spawn(req);
     ASSERT_TRUE(child.has_value());
     pipe->write.close();

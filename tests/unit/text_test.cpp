@@ -7,10 +7,13 @@ namespace kiln {
 namespace {
 
 TEST(Text, InvalidSequencesBecomeReplacementCharacters) {
-    EXPECT_EQ(to_valid_utf8("a\xff" "b"), "a\xEF\xBF\xBD" "b");
-    EXPECT_EQ(to_valid_utf8("\xC3"), "\xEF\xBF\xBD");            // truncated sequence
+    EXPECT_EQ(to_valid_utf8("a\xff"
+                            "b"),
+              "a\xEF\xBF\xBD"
+              "b");
+    EXPECT_EQ(to_valid_utf8("\xC3"), "\xEF\xBF\xBD");  // truncated sequence
     EXPECT_EQ(to_valid_utf8("\xE0\x80\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // overlong
-    EXPECT_EQ(to_valid_utf8("\xED\xA0\x80").find("\xED"), std::string::npos);  // surrogate
+    EXPECT_EQ(to_valid_utf8("\xED\xA0\x80").find("\xED"), std::string::npos);          // surrogate
     EXPECT_EQ(to_valid_utf8("h\xC3\xA9"), "h\xC3\xA9");
     EXPECT_TRUE(is_valid_utf8("\xF0\x9F\x98\x80"));
     EXPECT_FALSE(is_valid_utf8("\xF4\x90\x80\x80"));  // above U+10FFFF
