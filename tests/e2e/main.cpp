@@ -265,21 +265,21 @@ Report run_case(const Options& o, const std::string& kiln, const Case& c) {
         if (!ok) setup_error = "cannot create " + target.string();
     }
 
-    ProcessSpec spec;
-    spec.argv = o.launcher;
-    spec.argv.push_back(kiln);
+    ProcessLaunch launch;
+    launch.argv = o.launcher;
+    launch.argv.push_back(kiln);
     for (const auto& a : c.argv)
-        spec.argv.push_back(substitute(a, values));
-    spec.env = case_environment(o, c, values, values.home);
-    spec.cwd = work.string();
-    spec.input = c.stdin_text;
-    spec.timeout_seconds = c.timeout_seconds;
+        launch.argv.push_back(substitute(a, values));
+    launch.env = case_environment(o, c, values, values.home);
+    launch.cwd = work.string();
+    launch.input = c.stdin_text;
+    launch.timeout_seconds = c.timeout_seconds;
 
     std::string failure;
     if (!setup_error.empty()) {
         failure = "  setup: " + setup_error + "\n";
     } else {
-        failure = check(c, run_process(spec), values);
+        failure = check(c, run_process(launch), values);
     }
     if (o.keep) {
         failure += failure.empty() ? "" : "  kept: " + base.string() + "\n";

@@ -35,12 +35,12 @@ void close_fd(int& fd) {
 }
 
 // Child side of fork: only async-signal-safe calls until exec.
-[[noreturn]] void exec_child(const ProcessSpec& spec, char* const* argv, char* const* envp,
+[[noreturn]] void exec_child(const ProcessLaunch& launch, char* const* argv, char* const* envp,
                              int in_fd, int out_fd, int err_fd, int report_fd) {
     setpgid(0, 0);
     signal(SIGPIPE, SIG_DFL);
     int err = 0;
-    if (chdir(spec.cwd.c_str()) != 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 ||
+    if (chdir(launch.cwd.c_str()) != 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 ||
         dup2(err_fd, 2) < 0) {
         err = errno;
     } else {
@@ -107,24 +107,24 @@ bool wait_child(pid_t pid, int& raw_status, Clock::time_point deadline) {
 
 }  // namespace
 
-ProcessResult run_process(const ProcessSpec& spec) {
+ProcessResult run_process(const ProcessLaunch& launch) {
     ProcessResult r;
     Pipe in, out, err, report;
     int null_fd = -1;
     if (!make_pipe(out) || !make_pipe(err) || !make_pipe(report) ||
-        (spec.input && !make_pipe(in))) {
+        (launch.input && !make_pipe(in))) {
         r.start_error = std::string("pipe: ") + std::strerror(errno);
         return r;
     }
-    if (!spec.input) null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    auto argv_strings = spec.argv;
-    auto env_strings = spec.env;
+    if (!launch.input) null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    auto argv_strings = launch.argv;
+    auto env_strings = launch.env;
     auto argv = pointers(argv_strings);
     auto envp = pointers(env_strings);
 
     pid_t pid = fork();
     if (pid == 0) {
-        exec_child(spec, argv.data(), envp.data(), spec.input ? in.read : null_fd, out.write,
+        exec_child(launch, argv.data(), envp.data(), launch.input ? in.read : null_fd, out.write,
                    err.write, report.write);
     }
     setpgid(pid, pid);  // also here, so that a kill on timeout never misses the group
@@ -138,10 +138,10 @@ ProcessResult run_process(const ProcessSpec& spec) {
         close_fd(in.write), close_fd(out.read), close_fd(err.read), close_fd(report.read);
         return r;
     }
-    if (spec.input) fcntl(in.write, F_SETFL, O_NONBLOCK);
+    if (launch.input) fcntl(in.write, F_SETFL, O_NONBLOCK);
 
-    auto deadline = Clock::now() + std::chrono::seconds(spec.timeout_seconds);
-    bool finished = pump(in.write, out.read, err.read, spec.input.value_or(""), r, deadline);
+    auto deadline = Clock::now() + std::chrono::seconds(launch.timeout_seconds);
+    bool finished = pump(in.write, out.read, err.read, launch.input.value_or(""), r, deadline);
     int raw = 0;
     if (!finished || !wait_child(pid, raw, deadline)) {
         r.timed_out = true;
@@ -153,7 +153,7 @@ ProcessResult run_process(const ProcessSpec& spec) {
 
     int exec_errno = 0;
     if (read(report.read, &exec_errno, sizeof exec_errno) == sizeof exec_errno)
-        r.start_error = spec.argv[0] + ": " + std::strerror(exec_errno);
+        r.start_error = launch.argv[0] + ": " + std::strerror(exec_errno);
     close_fd(report.read);
     if (WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
     if (WIFSIGNALED(raw)) {

@@ -7,7 +7,7 @@
 
 namespace e2e {
 
-struct ProcessSpec {
+struct ProcessLaunch {
     std::vector<std::string> argv;  // argv[0] is the program's path
     std::vector<std::string> env;   // "NAME=value" entries, the whole environment
     std::string cwd;
@@ -24,6 +24,6 @@ struct ProcessResult {
     std::string start_error;  // set when the program could not be started
 };
 
-ProcessResult run_process(const ProcessSpec& spec);
+ProcessResult run_process(const ProcessLaunch& launch);
 
 }  // namespace e2e
