@@ -1,4 +1,6 @@
 // The builtin table: the 28 names in their fixed order, each beside its implementation.
+#include <unordered_map>
+
 #include "builtins/builtins.hpp"
 #include "builtins/commands.hpp"
 
@@ -53,11 +55,16 @@ const std::array<Builtin, kBuiltinCount>& builtin_table() {
     return kTable;
 }
 
+// Looked up for nearly every command run, so by hash rather than by a scan of the table.
 const Builtin* find_builtin(std::string_view name) {
-    for (const Builtin& b : kTable) {
-        if (b.name == name) return &b;
-    }
-    return nullptr;
+    static const std::unordered_map<std::string_view, const Builtin*> kByName = [] {
+        std::unordered_map<std::string_view, const Builtin*> map;
+        for (const Builtin& b : kTable)
+            map.emplace(b.name, &b);
+        return map;
+    }();
+    const auto it = kByName.find(name);
+    return it == kByName.end() ? nullptr : it->second;
 }
 
 }  // namespace kiln

@@ -169,7 +169,7 @@ int eval_node(ShellState& state, const Case& node, InputData, Capture capture) {
 }
 
 int eval_node(ShellState& state, const FunctionDef& node, InputData, Capture) {
-    state.functions.insert_or_assign(node.name, *node.body);
+    state.functions.insert_or_assign(node.name, std::make_shared<const Node>(*node.body));
     state.last_status = 0;
     return 0;
 }

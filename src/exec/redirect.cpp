@@ -45,7 +45,7 @@ void deliver_output(const ShellState& state, std::string bytes,
         } else {
             capture->append(bytes);
         }
-    } else {
+    } else if (!bytes.empty()) {  // most builtins print nothing: no flush, no system call
         platform::write_stdout(bytes);
     }
 }

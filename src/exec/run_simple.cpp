@@ -123,10 +123,10 @@ private:
     platform::Handle file_;
 };
 
-int call_function(ShellState& state, const Simple& cmd, std::vector<std::string> argv,
-                  RedirectPlan plan, InputData input, Capture capture) {
-    // The call runs its own copy, so a redefinition while it runs does not affect it.
-    const Node body = state.functions.at(argv[0]);
+// `body` is the call's own reference, so a redefinition while it runs does not affect it.
+int call_function(ShellState& state, const Simple& cmd, const std::shared_ptr<const Node> body,
+                  std::vector<std::string> argv, RedirectPlan plan, InputData input,
+                  Capture capture) {
     PrefixScope prefixes(state, cmd.assigns);
     StderrScope errors(state, plan.err);
     std::vector<std::string> saved = std::move(state.positional);
@@ -135,10 +135,10 @@ int call_function(ShellState& state, const Simple& cmd, std::vector<std::string>
     int status = 0;
     if (plan.out) {
         std::string out;
-        status = evaluate(state, body, std::move(input), &out);
+        status = evaluate(state, *body, std::move(input), &out);
         deliver_output(state, std::move(out), plan.out, nullptr);
     } else {
-        status = evaluate(state, body, std::move(input), capture);
+        status = evaluate(state, *body, std::move(input), capture);
     }
     state.positional = std::move(saved);
     if (state.return_pending) {
@@ -187,9 +187,11 @@ int run_simple(ShellState& state, const Simple& cmd, InputData input, Capture ca
     apply_alias(state, argv);
     if (plan->input) input = std::move(plan->input);
 
-    if (state.functions.contains(argv[0])) {
-        return call_function(state, cmd, std::move(argv), std::move(*plan), std::move(input),
-                             capture);
+    if (!state.functions.empty()) {  // most scripts define none: skip hashing the name
+        if (const auto it = state.functions.find(argv[0]); it != state.functions.end()) {
+            return call_function(state, cmd, it->second, std::move(argv), std::move(*plan),
+                                 std::move(input), capture);
+        }
     }
     if (const Builtin* builtin = find_builtin(argv[0])) {
         return call_builtin(state, cmd, *builtin, std::move(argv), *plan, std::move(input),

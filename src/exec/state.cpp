@@ -34,9 +34,8 @@ std::optional<std::uint64_t> parse_position(std::string_view name) {
 }
 
 std::optional<std::string> lookup(const ShellState& state, std::string_view name) {
-    const auto it = state.variables.find(std::string(name));
-    if (it == state.variables.end()) return std::nullopt;
-    return it->second;
+    if (const std::string* value = find_variable(state, name)) return *value;
+    return std::nullopt;
 }
 
 // Why the environment refused a name or value, as one line for the caller's message.
@@ -70,6 +69,11 @@ void init_state(ShellState& state) {
     }
 }
 
+const std::string* find_variable(const ShellState& state, std::string_view name) {
+    const auto it = state.variables.find(name);
+    return it == state.variables.end() ? nullptr : &it->second;
+}
+
 std::optional<std::string> get_var(const ShellState& state, std::string_view name) {
     if (name == "?") return std::to_string(state.last_status);
     if (name == "$") return std::to_string(platform::process_id());
@@ -86,15 +90,19 @@ std::optional<std::string> get_var(const ShellState& state, std::string_view nam
 
 Result<void, std::string> set_var(ShellState& state, std::string_view name, std::string value,
                                   bool exported) {
-    std::string key(name);
-    if (exported) state.exported.insert(key);
+    if (exported) state.exported.emplace(name);
     Result<void, std::string> result;
-    if (state.exported.contains(key)) {
+    if (state.exported.contains(name)) {
         if (auto r = platform::set_env(name, value); !r) {
             result = fail(refusal_reason(name, value, r.error()));
         }
     }
-    state.variables[std::move(key)] = std::move(value);
+    // Reassignment, the common case, replaces the value in place without building a key.
+    if (const auto it = state.variables.find(name); it != state.variables.end()) {
+        it->second = std::move(value);
+    } else {
+        state.variables.emplace(name, std::move(value));
+    }
     return result;
 }
 
@@ -104,11 +112,6 @@ Result<void, std::string> unset_var(ShellState& state, std::string_view name) {
     if (state.exported.erase(key) == 0) return {};
     if (auto r = platform::unset_env(name); !r) return fail(refusal_reason(name, {}, r.error()));
     return {};
-}
-
-bool should_unwind(const ShellState& state) {
-    return state.exit_pending || state.return_pending || state.break_count != 0 ||
-           state.continue_count != 0 || state.interrupted || state.nesting_exceeded;
 }
 
 }  // namespace kiln

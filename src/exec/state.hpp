@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,17 @@ namespace platform {
 class Handle;
 }
 
+// Hashes std::string and std::string_view alike, so that the name tables below can be
+// searched with a view of a name without building a string for it.
+struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const noexcept {
+        return std::hash<std::string_view>{}(name);
+    }
+};
+using NameMap = std::unordered_map<std::string, std::string, NameHash, std::equal_to<>>;
+using NameSet = std::unordered_set<std::string, NameHash, std::equal_to<>>;
+
 struct ShellState {
     std::vector<std::string> positional;  // element 0 is $1
     std::string shell_name = "kiln";      // $0
@@ -27,10 +39,12 @@ struct ShellState {
     std::int32_t return_status = 0;
     bool exit_pending = false;  // never cleared
     std::int32_t exit_code = 0;
-    std::unordered_map<std::string, std::string> variables;
-    std::unordered_set<std::string> exported;  // may hold names without a value
+    NameMap variables;
+    NameSet exported;  // may hold names without a value
     std::unordered_map<std::string, std::string> aliases;
-    std::unordered_map<std::string, Node> functions;
+    // Bodies are shared and immutable: a call holds its own reference, so a redefinition
+    // while the function runs does not change the body being run, and no call copies a tree.
+    std::unordered_map<std::string, std::shared_ptr<const Node>> functions;
     std::int32_t last_status = 0;
     std::uint32_t break_count = 0;     // enclosing loops still to leave
     std::uint32_t continue_count = 0;  // pending continue steps
@@ -50,6 +64,9 @@ void init_state(ShellState& state);
 
 // A variable or special parameter ($?, $$, $0, $#, $@, $*, $1...); absent when unset.
 std::optional<std::string> get_var(const ShellState& state, std::string_view name);
+// The stored value of an ordinary variable, without a copy; null when unset. Special
+// parameters are not found here: they are computed by get_var.
+const std::string* find_variable(const ShellState& state, std::string_view name);
 // Assigns; exported names are mirrored into the process environment. Fails (after storing
 // the value) with a one-line reason when the environment refuses the name or value.
 Result<void, std::string> set_var(ShellState& state, std::string_view name, std::string value,
@@ -58,6 +75,10 @@ Result<void, std::string> set_var(ShellState& state, std::string_view name, std:
 Result<void, std::string> unset_var(ShellState& state, std::string_view name);
 
 // True while an exit, return, break, continue, interrupt or nesting overflow is pending.
-bool should_unwind(const ShellState& state);
+// Inline: it is asked after nearly every command.
+inline bool should_unwind(const ShellState& state) {
+    return state.exit_pending || state.return_pending || state.break_count != 0 ||
+           state.continue_count != 0 || state.interrupted || state.nesting_exceeded;
+}
 
 }  // namespace kiln

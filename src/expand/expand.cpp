@@ -57,7 +57,12 @@ std::size_t find_closing(std::string_view text, std::size_t open, char opener, c
 }
 
 void append_var(const ShellState& state, std::string_view name, std::string& out) {
-    if (std::optional<std::string> value = get_var(state, name)) out += *value;
+    // An ordinary name is appended straight from the table; special parameters are computed.
+    if (!name.empty() && is_name_start(name.front())) {
+        if (const std::string* value = find_variable(state, name)) out += *value;
+    } else if (std::optional<std::string> value = get_var(state, name)) {
+        out += *value;
+    }
 }
 
 // Runs the text in this shell with its standard output collected; syntax errors are reported
@@ -184,10 +189,13 @@ bool is_plain_literal(const Word& word) {
     const Seg& seg = word[0];
     if (seg.quote == Quote::Single) return true;
     const std::string_view text = seg.text;
-    if (text.find('$') != std::string_view::npos) return false;
-    if (seg.quote == Quote::Double) return true;
-    if (text.starts_with('~') || has_pattern_chars(text)) return false;
-    return std::none_of(text.begin(), text.end(), is_split_char);
+    if (seg.quote == Quote::Double) return text.find('$') == std::string_view::npos;
+    if (text.starts_with('~')) return false;
+    // One pass for everything that makes an unquoted text expand: a dollar form, a pattern
+    // character or a field separator.
+    return std::none_of(text.begin(), text.end(), [](char c) {
+        return c == '$' || c == '*' || c == '?' || c == '[' || is_split_char(c);
+    });
 }
 
 }  // namespace

@@ -437,8 +437,8 @@ TEST_F(BuiltinsInDir, SourceReportsUnreadableFiles) {
 TEST_F(BuiltinsInDir, WhichReportsBuiltinsFunctionsPathsAndPrograms) {
     write_file(dir_ / "tool", "");
     fs::create_directory(dir_ / "sub");
-    state_.functions.emplace("f", Node{});
-    state_.functions.emplace("cd", Node{});
+    state_.functions.emplace("f", std::make_shared<const Node>());
+    state_.functions.emplace("cd", std::make_shared<const Node>());
     const Ran r = run(state_, "type", {"cd", ".", "f", "./tool", "./sub", "sh", "nosuch-kiln"});
     EXPECT_EQ(r.status, 1);
     const std::string sh = platform::find_program("sh").value_or("?");
