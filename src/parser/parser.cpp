@@ -39,6 +39,18 @@ bool is_plain_name(const Word& word) {
     return text && is_valid_name(*text);
 }
 
+// The keyword that `word` spells, if any.
+std::optional<std::string_view> keyword_of(const Word& word) {
+    const std::string* text = plain_text(word);
+    // Every keyword is two to eight lowercase letters: most words are ruled out at once.
+    if (!text || text->size() < 2 || text->size() > 8 || (*text)[0] < 'a' || (*text)[0] > 'z') {
+        return std::nullopt;
+    }
+    const auto it = std::find(kKeywords.begin(), kKeywords.end(), *text);
+    if (it == kKeywords.end()) return std::nullopt;
+    return *it;
+}
+
 // `NAME=rest...` with an unquoted first segment: the assignment, else nothing.
 [[gnu::noinline]] std::optional<Assignment> as_assignment(Word& word) {
     Seg& first = word[0];
@@ -47,10 +59,11 @@ bool is_plain_name(const Word& word) {
     if (eq == std::string::npos || !is_valid_name(std::string_view(first.text).substr(0, eq))) {
         return std::nullopt;
     }
+    // The word itself becomes the value once its first segment loses `NAME=`.
     Assignment a;
     a.name = first.text.substr(0, eq);
-    a.value.push_back(Seg{first.text.substr(eq + 1), Quote::None});
-    std::move(word.begin() + 1, word.end(), std::back_inserter(a.value));
+    first.text.erase(0, eq + 1);
+    a.value = std::move(word);
     return a;
 }
 
@@ -93,6 +106,10 @@ private:
     std::vector<Token> tokens_;
     std::size_t pos_ = 0;
     int depth_ = 0;  // levels of nesting in the tree being built
+    // The parser asks several times whether the same token is a keyword; the answer for the
+    // token at keyword_pos_ is kept.
+    mutable std::size_t keyword_pos_ = std::string::npos;
+    mutable std::optional<std::string_view> keyword_;
 
     // Holds levels of nesting for the lifetime of a parse function and gives them back when
     // it returns.
@@ -161,13 +178,13 @@ private:
 };
 
 std::optional<std::string_view> Parser::peek_keyword() const {
-    const Token* t = peek();
-    const auto* word = t ? std::get_if<tok::Word>(t) : nullptr;
-    const std::string* text = word ? plain_text(word->segs) : nullptr;
-    if (!text) return std::nullopt;
-    const auto it = std::find(kKeywords.begin(), kKeywords.end(), *text);
-    if (it == kKeywords.end()) return std::nullopt;
-    return *it;
+    if (keyword_pos_ != pos_) {
+        const Token* t = peek();
+        const auto* word = t ? std::get_if<tok::Word>(t) : nullptr;
+        keyword_ = word ? keyword_of(word->segs) : std::nullopt;
+        keyword_pos_ = pos_;
+    }
+    return keyword_;
 }
 
 bool Parser::expect_keyword(std::string_view word) {
