@@ -306,17 +306,6 @@ ReadResult read_terminal_line(const std::string& prompt) {
     return g_read.result;
 }
 
-// Without a terminal: one line at a time, without a prompt and without history.
-ReadResult read_plain_line() {
-    auto line = platform::read_stdin_line();
-    if (!line) return {ReadOutcome::Error, platform::describe(line.error())};
-    if (!*line) return {ReadOutcome::EndOfInput, {}};
-    std::string text = std::move(**line);
-    if (text.ends_with('\n')) text.pop_back();
-    if (text.ends_with('\r')) text.pop_back();
-    return {ReadOutcome::Line, std::move(text)};
-}
-
 std::vector<std::string> history_entries() {
     std::vector<std::string> entries;
     if (HIST_ENTRY** list = history_list()) {

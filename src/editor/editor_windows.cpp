@@ -20,17 +20,6 @@ namespace {
 
 using platform::detail::last_error;
 
-// Without a console: one line at a time, without a prompt and without history.
-ReadResult read_plain_line() {
-    auto line = platform::read_stdin_line();
-    if (!line) return {ReadOutcome::Error, platform::describe(line.error())};
-    if (!*line) return {ReadOutcome::EndOfInput, {}};
-    std::string text = std::move(**line);
-    if (text.ends_with('\n')) text.pop_back();
-    if (text.ends_with('\r')) text.pop_back();
-    return {ReadOutcome::Line, std::move(text)};
-}
-
 bool console_mode(HANDLE h, DWORD& mode) {
     return h != nullptr && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
 }

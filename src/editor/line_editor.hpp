@@ -59,4 +59,8 @@ public:
 
 std::unique_ptr<LineEditor> make_line_editor(const EditorConfig& config);
 
+// One line of standard input without prompt, editing or history, for input that is not a
+// terminal: the line end (line feed, or carriage return and line feed) is dropped.
+ReadResult read_plain_line();
+
 }  // namespace kiln
