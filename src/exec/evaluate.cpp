@@ -1,5 +1,6 @@
 // The evaluator: one visit per node kind, with the unwinding of exit, return, break,
 // continue, Ctrl-C and runaway nesting.
+#include <span>
 #include <type_traits>
 
 #include "exec/exec.hpp"
@@ -104,7 +105,7 @@ int eval_node(ShellState& state, const If& node, InputData input, Capture captur
 
 // A word written without quotes that expands to one empty field (an unset variable)
 // contributes no value, so `for x in $unset` runs zero times.
-bool expands_to_nothing(const Word& word, const std::vector<std::string>& fields) {
+bool expands_to_nothing(const Word& word, std::span<const std::string> fields) {
     if (fields.size() != 1 || !fields[0].empty()) return false;
     for (const Seg& seg : word) {
         if (seg.quote != Quote::None) return false;
@@ -114,12 +115,13 @@ bool expands_to_nothing(const Word& word, const std::vector<std::string>& fields
 
 std::vector<std::string> for_values(ShellState& state, const For& node) {
     if (node.words.empty()) return state.positional;
+    // Each word's fields go straight onto the list, with no list of their own to allocate.
     std::vector<std::string> values;
+    values.reserve(node.words.size());
     for (const Word& word : node.words) {
-        std::vector<std::string> fields = expand_word(state, word);
-        if (expands_to_nothing(word, fields)) continue;
-        for (auto& f : fields)
-            values.push_back(std::move(f));
+        const std::size_t first = values.size();
+        expand_word_into(state, word, values);
+        if (expands_to_nothing(word, std::span(values).subspan(first))) values.pop_back();
     }
     return values;
 }
