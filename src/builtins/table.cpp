@@ -57,8 +57,8 @@ const std::array<Builtin, kBuiltinCount>& builtin_table() {
 
 // Looked up for nearly every command run, so by hash rather than by a scan of the table.
 const Builtin* find_builtin(std::string_view name) {
-    static const std::unordered_map<std::string_view, const Builtin*> kByName = [] {
-        std::unordered_map<std::string_view, const Builtin*> map;
+    static const std::unordered_map<std::string_view, const Builtin*, NameHash> kByName = [] {
+        std::unordered_map<std::string_view, const Builtin*, NameHash> map;
         for (const Builtin& b : kTable)
             map.emplace(b.name, &b);
         return map;
