@@ -157,6 +157,7 @@ private:
     void skip_newlines();
     bool skip_separators();
     [[gnu::noinline]] bool list_at_end(Stops stops) const;
+    std::size_t words_ahead() const;
 
     Parsed parse_list(Stops stops);
     Parsed parse_and_or();
@@ -191,6 +192,20 @@ bool Parser::expect_keyword(std::string_view word) {
     if (peek_keyword() != word) return false;
     ++pos_;
     return true;
+}
+
+// The words from the next token up to the end of the simple command, with redirection
+// targets among them.
+std::size_t Parser::words_ahead() const {
+    std::size_t count = 0;
+    for (std::size_t i = pos_; i < tokens_.size(); ++i) {
+        if (std::holds_alternative<tok::Word>(tokens_[i])) {
+            ++count;
+        } else if (!std::holds_alternative<tok::Redir>(tokens_[i])) {
+            break;
+        }
+    }
+    return count;
 }
 
 void Parser::skip_newlines() {
@@ -424,6 +439,9 @@ Parsed Parser::parse_simple() {
         } else if (std::optional<Assignment> a = as_assignment(word)) {
             node.assigns.push_back(std::move(*a));
         } else {
+            // The command's words are counted once here instead of regrowing the list word by
+            // word (a redirection target is counted too; the spare slot costs little).
+            node.words.reserve(1 + words_ahead());
             node.words.push_back(std::move(word));
             have_command_word = true;
         }
