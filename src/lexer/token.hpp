@@ -2,7 +2,9 @@
 // that expansion can treat quoted and unquoted text differently.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <variant>
@@ -19,8 +21,70 @@ struct Seg {
     bool operator==(const Seg&) const = default;
 };
 
-// A word is never empty: at least one segment.
-using Word = std::vector<Seg>;
+// The segments of one word; a finished word is never empty. Nearly every word is a single
+// segment, so that one is held inline and only a word of several segments allocates a list:
+// a long script has a word for every few bytes of its text.
+class Word {
+public:
+    using value_type = Seg;
+    using iterator = Seg*;
+    using const_iterator = const Seg*;
+    using size_type = std::size_t;
+
+    Word() = default;
+    Word(std::initializer_list<Seg> segs) {
+        for (const Seg& seg : segs)
+            push_back(seg);
+    }
+    Word(const Word&) = default;
+    Word& operator=(const Word&) = default;
+    // A moved-from word is empty, as a moved-from list would be.
+    Word(Word&& other) noexcept : v_(std::move(other.v_)) { other.clear(); }
+    Word& operator=(Word&& other) noexcept {
+        if (this != &other) {
+            v_ = std::move(other.v_);
+            other.clear();
+        }
+        return *this;
+    }
+    ~Word() = default;
+
+    std::size_t size() const { return is_single() ? 1 : std::get<Many>(v_).size(); }
+    bool empty() const { return size() == 0; }
+    Seg* begin() { return is_single() ? &std::get<Seg>(v_) : std::get<Many>(v_).data(); }
+    Seg* end() { return begin() + size(); }
+    const Seg* begin() const {
+        return is_single() ? &std::get<Seg>(v_) : std::get<Many>(v_).data();
+    }
+    const Seg* end() const { return begin() + size(); }
+    Seg& operator[](std::size_t i) { return begin()[i]; }
+    const Seg& operator[](std::size_t i) const { return begin()[i]; }
+
+    void push_back(Seg seg) {
+        if (is_single()) {
+            Many many;
+            many.reserve(2);
+            many.push_back(std::move(std::get<Seg>(v_)));
+            many.push_back(std::move(seg));
+            v_ = std::move(many);
+        } else if (std::get<Many>(v_).empty()) {
+            v_.emplace<Seg>(std::move(seg));
+        } else {
+            std::get<Many>(v_).push_back(std::move(seg));
+        }
+    }
+    void clear() noexcept { v_.emplace<Many>(); }
+
+    bool operator==(const Word& other) const {
+        return std::equal(begin(), end(), other.begin(), other.end());
+    }
+
+private:
+    using Many = std::vector<Seg>;
+    bool is_single() const { return std::holds_alternative<Seg>(v_); }
+
+    std::variant<Many, Seg> v_;  // empty, one segment inline, or two and more
+};
 
 enum class RedirOp { In, Out, Append };
 
@@ -70,9 +134,9 @@ struct Newline {
 }  // namespace tok
 
 // The variants in their fixed order.
-using Token = std::variant<tok::Word, tok::Pipe, tok::Semi, tok::DSemi, tok::Amp, tok::AndAnd,
-                           tok::OrOr, tok::Redir, tok::LParen, tok::RParen, tok::LBrace,
-                           tok::RBrace, tok::Newline>;
+using Token =
+    std::variant<tok::Word, tok::Pipe, tok::Semi, tok::DSemi, tok::Amp, tok::AndAnd, tok::OrOr,
+                 tok::Redir, tok::LParen, tok::RParen, tok::LBrace, tok::RBrace, tok::Newline>;
 
 // Debug rendering used in parser messages: `Word([Seg { text: "ls", quote: None }])`,
 // `Redir { fd: Some(2), op: Append }`, `RParen`.
