@@ -71,13 +71,9 @@ bool all_ascii_digits(std::string_view text) {
 
 class Lexer {
 public:
-    // Reserving for an estimate of the token count spares a long script the repeated regrowth
-    // of the token list, whose copies churn the heap and touch twice the memory. Scripts
-    // average a little under four bytes of text per token (short words, one-character
-    // operators and separators); a third of the length covers that with room to spare.
-    explicit Lexer(std::string_view text) : text_(text) { tokens_.reserve(text.size() / 3 + 8); }
+    explicit Lexer(std::string_view text) : text_(text) {}
 
-    Result<std::vector<Token>, std::string> run() {
+    Result<TokenList, std::string> run() {
         while (pos_ < text_.size()) {
             auto step = read_next();
             if (!step) return fail(step.error());
@@ -92,7 +88,7 @@ private:
     std::string pending_;  // the current unquoted run of the word being built
     Word segs_;            // finished segments of that word
     bool in_word_ = false;
-    std::vector<Token> tokens_;
+    TokenList tokens_;
 
     bool next_is(char c) const { return pos_ + 1 < text_.size() && text_[pos_ + 1] == c; }
 
@@ -372,7 +368,7 @@ Result<void, std::string> Lexer::read_double_quoted() {
 
 }  // namespace
 
-Result<std::vector<Token>, std::string> tokenize(std::string_view text) {
+Result<TokenList, std::string> tokenize(std::string_view text) {
     return Lexer(text).run();
 }
 

@@ -12,6 +12,6 @@ namespace kiln {
 
 // Turns the whole text into tokens, or returns the error message
 // ("unterminated single quote", "unterminated double quote").
-Result<std::vector<Token>, std::string> tokenize(std::string_view text);
+Result<TokenList, std::string> tokenize(std::string_view text);
 
 }  // namespace kiln

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -137,6 +138,10 @@ struct Newline {
 using Token =
     std::variant<tok::Word, tok::Pipe, tok::Semi, tok::DSemi, tok::Amp, tok::AndAnd, tok::OrOr,
                  tok::Redir, tok::LParen, tok::RParen, tok::LBrace, tok::RBrace, tok::Newline>;
+
+// The lexer's output and the parser's input. A deque grows without moving what it holds and
+// gives memory back from the front as the parser consumes it.
+using TokenList = std::deque<Token>;
 
 // Debug rendering used in parser messages: `Word([Seg { text: "ls", quote: None }])`,
 // `Redir { fd: Some(2), op: Append }`, `RParen`.

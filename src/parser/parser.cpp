@@ -92,7 +92,7 @@ Node make_list(std::vector<Node> items) {
 
 class Parser {
 public:
-    explicit Parser(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
+    explicit Parser(TokenList tokens) : tokens_(std::move(tokens)) {}
 
     Parsed parse_all() {
         Parsed tree = parse_list({});
@@ -103,9 +103,12 @@ public:
     }
 
 private:
-    std::vector<Token> tokens_;
-    std::size_t pos_ = 0;
-    int depth_ = 0;  // levels of nesting in the tree being built
+    // The tokens not yet consumed. Each is dropped as it is consumed, so that a long script's
+    // token list shrinks while its tree grows and the tree reuses the memory it gives back.
+    TokenList tokens_;
+    std::size_t pos_ = 0;  // how many tokens were consumed: the position of tokens_.front()
+    Token taken_;          // the token that next_token() consumed last
+    int depth_ = 0;        // levels of nesting in the tree being built
     // The parser asks several times whether the same token is a keyword; the answer for the
     // token at keyword_pos_ is kept.
     mutable std::size_t keyword_pos_ = std::string::npos;
@@ -131,7 +134,12 @@ private:
         int levels_ = 0;
     };
 
-    const Token* peek() const { return pos_ < tokens_.size() ? &tokens_[pos_] : nullptr; }
+    const Token* peek() const { return tokens_.empty() ? nullptr : &tokens_.front(); }
+    // Consumes the next token, which must exist.
+    void advance() {
+        tokens_.pop_front();
+        ++pos_;
+    }
 
     template <class T>
     bool peek_is() const {
@@ -143,13 +151,19 @@ private:
     template <class T>
     bool accept() {
         if (!peek_is<T>()) return false;
-        ++pos_;
+        advance();
         return true;
     }
 
     // Leaf helpers stay out of line too, keeping their locals out of the recursive frames.
     [[gnu::noinline]] std::optional<std::string_view> peek_keyword() const;
-    Token* next_token() { return pos_ < tokens_.size() ? &tokens_[pos_++] : nullptr; }
+    // Consumes the next token and returns it, valid until the next call; null at the end.
+    Token* next_token() {
+        if (tokens_.empty()) return nullptr;
+        taken_ = std::move(tokens_.front());
+        advance();
+        return &taken_;
+    }
     // The keyword `word` next: consumed and true. Otherwise false, and missing(word) is the
     // error "expected '{word}', found {token}".
     [[gnu::noinline]] bool expect_keyword(std::string_view word);
@@ -190,7 +204,7 @@ std::optional<std::string_view> Parser::peek_keyword() const {
 
 bool Parser::expect_keyword(std::string_view word) {
     if (peek_keyword() != word) return false;
-    ++pos_;
+    advance();
     return true;
 }
 
@@ -198,10 +212,10 @@ bool Parser::expect_keyword(std::string_view word) {
 // targets among them.
 std::size_t Parser::words_ahead() const {
     std::size_t count = 0;
-    for (std::size_t i = pos_; i < tokens_.size(); ++i) {
-        if (std::holds_alternative<tok::Word>(tokens_[i])) {
+    for (const Token& token : tokens_) {
+        if (std::holds_alternative<tok::Word>(token)) {
             ++count;
-        } else if (!std::holds_alternative<tok::Redir>(tokens_[i])) {
+        } else if (!std::holds_alternative<tok::Redir>(token)) {
             break;
         }
     }
@@ -249,7 +263,7 @@ Parsed Parser::parse_and_or() {
     Nest nest(depth_);
     while (left && (peek_is<tok::AndAnd>() || peek_is<tok::OrOr>())) {
         const bool is_or = peek_is<tok::OrOr>();
-        ++pos_;
+        advance();
         if (!nest.deepen()) return error("nesting too deep");
         skip_newlines();
         Parsed right = parse_pipeline();
@@ -291,7 +305,7 @@ Parsed Parser::parse_command() {
 
 // subshell: '(' list ')'
 Parsed Parser::parse_subshell() {
-    ++pos_;  // skip '('
+    advance();  // skip '('
     Parsed body = parse_list({});
     if (!body) return body;
     if (!accept<tok::RParen>()) return error_found(render_token(tok::RParen{}), peek());
@@ -300,7 +314,7 @@ Parsed Parser::parse_subshell() {
 
 // group: '{' list '}'
 Parsed Parser::parse_group() {
-    ++pos_;  // skip '{'
+    advance();  // skip '{'
     Parsed body = parse_list({});
     if (!body) return body;
     if (!accept<tok::RBrace>()) return error_found("'}'", peek());
@@ -464,7 +478,7 @@ Parsed Parser::parse_redirect(Simple& node) {
 
 // function_def: name '(' ')' newline* command
 Parsed Parser::parse_function_def(std::string name) {
-    ++pos_;  // skip '('
+    advance();  // skip '('
     if (!accept<tok::RParen>()) return error_found(render_token(tok::RParen{}), peek());
     skip_newlines();
     Parsed body = parse_command();
@@ -482,7 +496,7 @@ bool is_valid_name(std::string_view text) {
     });
 }
 
-Result<Node, std::string> parse(std::vector<Token> tokens) {
+Result<Node, std::string> parse(TokenList tokens) {
     return Parser(std::move(tokens)).parse_all();
 }
 

@@ -14,6 +14,6 @@ namespace kiln {
 inline constexpr int kMaxParseDepth = 1000;
 
 // Parses the whole token list, or returns the first error message.
-Result<Node, std::string> parse(std::vector<Token> tokens);
+Result<Node, std::string> parse(TokenList tokens);
 
 }  // namespace kiln
