@@ -101,7 +101,8 @@ private:
     void end_word() {
         if (!in_word_) return;
         flush_pending();
-        if (!segs_.empty()) tokens_.emplace_back(tok::Word{std::move(segs_)});
+        // Built in place: a word moved through a temporary costs a copy of its short text.
+        if (!segs_.empty()) tokens_.emplace_back(std::in_place_type<tok::Word>, std::move(segs_));
         segs_.clear();
         in_word_ = false;
     }

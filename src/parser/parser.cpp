@@ -164,6 +164,12 @@ private:
         advance();
         return &taken_;
     }
+    // Consumes the next token, which must be a word, moving its segments straight out.
+    Word take_word() {
+        Word word = std::move(std::get<tok::Word>(tokens_.front()).segs);
+        advance();
+        return word;
+    }
     // The keyword `word` next: consumed and true. Otherwise false, and missing(word) is the
     // error "expected '{word}', found {token}".
     [[gnu::noinline]] bool expect_keyword(std::string_view word);
@@ -358,7 +364,7 @@ Parsed Parser::parse_for() {
     node.var = std::move(var_word->segs[0].text);
     if (expect_keyword("in")) {
         while (peek_is<tok::Word>()) {
-            node.words.push_back(std::move(std::get<tok::Word>(*next_token()).segs));
+            node.words.push_back(take_word());
         }
     }
     while (accept<tok::Semi>() || accept<tok::Newline>()) {
@@ -444,7 +450,7 @@ Parsed Parser::parse_simple() {
             continue;
         }
         if (!std::holds_alternative<tok::Word>(*t)) break;
-        Word word = std::move(std::get<tok::Word>(*next_token()).segs);
+        Word word = take_word();
         if (have_command_word) {
             node.words.push_back(std::move(word));
         } else if (peek_is<tok::LParen>() && is_plain_name(word)) {
