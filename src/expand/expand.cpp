@@ -152,9 +152,11 @@ void expand_unquoted(ShellState& state, const std::string& text, Fields& fields)
 
 }  // namespace
 
-std::string expand_params(ShellState& state, std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
+namespace {
+
+// Expands the dollar forms of `text` onto the end of `out`, so that the segments of a word
+// build its text in one string without a temporary for each.
+void append_params(ShellState& state, std::string_view text, std::string& out) {
     std::size_t i = 0;
     while (i < text.size()) {
         if (text[i] == '$' && i + 1 < text.size()) {
@@ -163,6 +165,14 @@ std::string expand_params(ShellState& state, std::string_view text) {
             out += text[i++];
         }
     }
+}
+
+}  // namespace
+
+std::string expand_params(ShellState& state, std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    append_params(state, text, out);
     return out;
 }
 
@@ -219,7 +229,7 @@ void expand_word_into(ShellState& state, const Word& word, std::vector<std::stri
                 fields.have = true;
                 break;
             case Quote::Double:
-                fields.current += expand_params(state, seg.text);
+                append_params(state, seg.text, fields.current);
                 fields.have = true;
                 break;
             case Quote::None:
@@ -238,12 +248,12 @@ std::string expand_word_single(ShellState& state, const Word& word) {
                 out += seg.text;
                 break;
             case Quote::Double:
-                out += expand_params(state, seg.text);
+                append_params(state, seg.text, out);
                 break;
             case Quote::None: {
                 TildeSplit tilde = out.empty() ? split_tilde(seg.text) : TildeSplit{{}, seg.text};
                 if (tilde.home) out += *tilde.home;
-                out += expand_params(state, tilde.rest);
+                append_params(state, tilde.rest, out);
                 break;
             }
         }
