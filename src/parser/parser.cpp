@@ -46,7 +46,11 @@ std::optional<std::string_view> keyword_of(const Word& word) {
     if (!text || text->size() < 2 || text->size() > 8 || (*text)[0] < 'a' || (*text)[0] > 'z') {
         return std::nullopt;
     }
-    const auto it = std::find(kKeywords.begin(), kKeywords.end(), *text);
+    // Length and first letter first: they settle nearly every comparison without a call.
+    const std::string_view t = *text;
+    const auto it = std::find_if(kKeywords.begin(), kKeywords.end(), [t](std::string_view k) {
+        return k.size() == t.size() && k[0] == t[0] && k == t;
+    });
     if (it == kKeywords.end()) return std::nullopt;
     return *it;
 }
