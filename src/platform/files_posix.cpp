@@ -103,14 +103,6 @@ OsResult<std::string> read_file(const std::string& path) {
     return bytes;
 }
 
-Handle& Handle::operator=(Handle&& other) noexcept {
-    if (this != &other) {
-        close();
-        native_ = std::exchange(other.native_, -1);
-    }
-    return *this;
-}
-
 void Handle::close() {
     if (native_ != -1) ::close(static_cast<int>(std::exchange(native_, -1)));
 }

@@ -124,7 +124,13 @@ public:
     Handle() = default;
     explicit Handle(std::intptr_t native) : native_(native) {}
     Handle(Handle&& other) noexcept : native_(std::exchange(other.native_, -1)) {}
-    Handle& operator=(Handle&& other) noexcept;
+    Handle& operator=(Handle&& other) noexcept {
+        if (this != &other) {
+            close();
+            native_ = std::exchange(other.native_, -1);
+        }
+        return *this;
+    }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
     ~Handle() { close(); }

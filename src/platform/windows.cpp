@@ -361,14 +361,6 @@ OsResult<std::vector<DirEntry>> list_dir(const std::string& path) {
     return entries;
 }
 
-Handle& Handle::operator=(Handle&& other) noexcept {
-    if (this != &other) {
-        close();
-        native_ = std::exchange(other.native_, -1);
-    }
-    return *this;
-}
-
 void Handle::close() {
     if (native_ != -1) CloseHandle(reinterpret_cast<HANDLE>(std::exchange(native_, -1)));
 }
