@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "common/text.hpp"
+#include "platform/env_rules.hpp"
 #include "platform/platform.hpp"
 #include "platform/posix_detail.hpp"
 
@@ -82,15 +83,8 @@ std::optional<std::string> get_env(std::string_view name) {
     return std::string(value);
 }
 
-namespace {
-bool refused_name(std::string_view name) {
-    return name.empty() || name.find('=') != std::string_view::npos ||
-           name.find('\0') != std::string_view::npos;
-}
-}  // namespace
-
 OsResult<void> set_env(std::string_view name, std::string_view value) {
-    if (refused_name(name) || value.find('\0') != std::string_view::npos) {
+    if (refused_env_name(name) || value.find('\0') != std::string_view::npos) {
         return fail(OsError{EINVAL, std::strerror(EINVAL)});
     }
     if (::setenv(std::string(name).c_str(), std::string(value).c_str(), 1) != 0) {
@@ -100,7 +94,7 @@ OsResult<void> set_env(std::string_view name, std::string_view value) {
 }
 
 OsResult<void> unset_env(std::string_view name) {
-    if (refused_name(name)) return fail(OsError{EINVAL, std::strerror(EINVAL)});
+    if (refused_env_name(name)) return fail(OsError{EINVAL, std::strerror(EINVAL)});
     if (::unsetenv(std::string(name).c_str()) != 0) return fail(last_error());
     return {};
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "common/text.hpp"
+#include "platform/env_rules.hpp"
 #include "platform/platform.hpp"
 #include "platform/win_cmdline.hpp"
 #include "platform/win_text.hpp"
@@ -226,15 +227,8 @@ std::optional<std::string> get_env(std::string_view name) {
     return narrow(*value);
 }
 
-namespace {
-bool refused_name(std::string_view name) {
-    return name.empty() || name.find('=') != std::string_view::npos ||
-           name.find('\0') != std::string_view::npos;
-}
-}  // namespace
-
 OsResult<void> set_env(std::string_view name, std::string_view value) {
-    if (refused_name(name) || value.find('\0') != std::string_view::npos) {
+    if (refused_env_name(name) || value.find('\0') != std::string_view::npos) {
         return fail(os_error(ERROR_INVALID_PARAMETER));
     }
     if (!SetEnvironmentVariableW(wide(name).c_str(), wide(value).c_str()))
@@ -243,7 +237,7 @@ OsResult<void> set_env(std::string_view name, std::string_view value) {
 }
 
 OsResult<void> unset_env(std::string_view name) {
-    if (refused_name(name)) return fail(os_error(ERROR_INVALID_PARAMETER));
+    if (refused_env_name(name)) return fail(os_error(ERROR_INVALID_PARAMETER));
     if (!SetEnvironmentVariableW(wide(name).c_str(), nullptr) &&
         GetLastError() != ERROR_ENVVAR_NOT_FOUND) {
         return fail(last_error());
