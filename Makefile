@@ -2,7 +2,11 @@
 # make test  installs what is missing, builds and runs every test suite, plain and sanitized,
 #            and the end-to-end cases against kiln.exe under Wine
 # make windows  cross-builds a statically linked build-win/kiln.exe with mingw-w64
-# make dist     packs kiln.exe, README.md and LICENSE into dist/kiln-windows-x86_64.zip
+# make dist     packs kiln.exe, LICENSE and the manual as kiln.html into
+#               dist/kiln-windows-x86_64.zip
+# make install  installs the stripped kiln, its manual page and license under PREFIX
+#               (default /usr/local), staged below DESTDIR when set; make uninstall removes
+#               exactly the files that the last make install put there
 # make bench    runs the benchmarks in bench/ against dash, bash and coreutils
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
@@ -49,10 +53,12 @@ windows: deps-windows $(WIN_BUILD)/build.ninja
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 
 dist: windows
+	@scripts/install-deps doc
 	rm -rf dist && mkdir -p dist/kiln
 	x86_64-w64-mingw32-strip -o dist/kiln/kiln.exe $(WIN_BUILD)/kiln.exe
-	cp README.md LICENSE dist/kiln/
-	cd dist/kiln && zip -q -X ../kiln-windows-x86_64.zip kiln.exe README.md LICENSE
+	cp LICENSE dist/kiln/
+	mandoc -Thtml -Otoc doc/kiln.1 > dist/kiln/kiln.html
+	cd dist/kiln && zip -q -X ../kiln-windows-x86_64.zip kiln.exe LICENSE kiln.html
 	rm -rf dist/kiln
 	@echo "dist/kiln-windows-x86_64.zip"
 
@@ -60,7 +66,30 @@ dist: windows
 test-windows: build windows
 	scripts/test-windows $(BUILD) $(WIN_BUILD)
 
-test: test-plain test-asan test-windows
+# ---- install and uninstall, through CMake's install rules. CMake's manifest leaves DESTDIR
+# out, so the install records the files where they really went, and uninstall removes those.
+PREFIX ?= /usr/local
+INSTALLED = $(BUILD)/installed-files.txt
+.PHONY: install uninstall test-install
+
+install: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target kiln
+	DESTDIR='$(DESTDIR)' cmake --install $(BUILD) --strip --prefix '$(PREFIX)'
+	sed 's|^|$(abspath $(DESTDIR))|' $(BUILD)/install_manifest.txt > $(INSTALLED)
+
+uninstall:
+	@test -f $(INSTALLED) || { echo "uninstall: nothing was installed from $(BUILD)" >&2; exit 1; }
+	xargs -r -d '\n' rm -f -- < $(INSTALLED)
+	sed -n 's|/LICENSE$$||p' $(INSTALLED) | xargs -r -d '\n' rmdir --ignore-fail-on-non-empty --
+	rm $(INSTALLED)
+
+# The manual lints clean and names the builtins that help lists; an install runs and
+# renders, and the uninstall after it leaves nothing behind.
+test-install: build
+	@scripts/install-deps doc
+	scripts/test-install $(BUILD)
+
+test: test-plain test-asan test-windows test-install
 
 bench: build
 	@scripts/install-deps bench
