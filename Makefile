@@ -57,7 +57,7 @@ dist: windows
 	rm -rf dist && mkdir -p dist/kiln
 	x86_64-w64-mingw32-strip -o dist/kiln/kiln.exe $(WIN_BUILD)/kiln.exe
 	cp LICENSE dist/kiln/
-	mandoc -Thtml -Otoc doc/kiln.1 > dist/kiln/kiln.html
+	mandoc -Thtml doc/kiln.1 > dist/kiln/kiln.html
 	cd dist/kiln && zip -q -X ../kiln-windows-x86_64.zip kiln.exe LICENSE kiln.html
 	rm -rf dist/kiln
 	@echo "dist/kiln-windows-x86_64.zip"
