@@ -158,6 +158,58 @@ struct Pipe {
 };
 OsResult<Pipe> make_pipe();
 
+// ---- held output ---------------------------------------------------------------------------
+
+// The whole standard output of a command, held until the next command takes it as its input.
+//
+// On Linux a large output of a child moves into an anonymous memory file: splice carries the
+// child's pipe into it, and sendfile carries it on into the next child's pipe, both inside the
+// kernel. The bytes never pass through the shell's own memory, so none of them is zero-filled,
+// faulted in or copied by the shell, and a stage of a gigabyte costs the kernel's copy alone.
+// The next child still reads a pipe, as from any other command. A builtin that reads the bytes
+// sees a read-only mapping of the file. Small outputs, the shell's own output and Windows use
+// a plain string.
+class Spool {
+public:
+    Spool() = default;
+    explicit Spool(std::string bytes) : text_(std::move(bytes)) {}
+    Spool(Spool&& other) noexcept;
+    Spool& operator=(Spool&& other) noexcept;
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
+    ~Spool();
+
+    std::size_t size() const { return in_file() ? file_size_ : text_.size(); }
+    bool empty() const { return size() == 0; }
+
+    // Appends the bytes; a string is taken whole when the spool is empty.
+    OsResult<void> append(std::string_view bytes);
+    OsResult<void> append(std::string&& bytes);
+    OsResult<void> append(Spool&& other);
+
+    // Every byte, valid until the spool changes or ends; a memory file is mapped on first use.
+    std::string_view view();
+    // The bytes as a string, leaving the spool empty; copied only out of a memory file.
+    std::string take();
+
+private:
+    friend OsResult<void> read_all(const Handle& handle, Spool& out);
+    friend OsResult<void> write_all(const Handle& handle, const Spool& bytes);
+
+    bool in_file() const { return file_.valid(); }
+    void unmap();
+
+    std::string text_;           // the bytes, while they are not in a memory file
+    Handle file_;                // the memory file, once the bytes have moved there
+    std::size_t file_size_ = 0;  // bytes in the file
+    const char* map_ = nullptr;  // view()'s mapping of the file
+};
+
+// Appends everything up to end of file to the spool. On an error the bytes read so far stay.
+OsResult<void> read_all(const Handle& handle, Spool& out);
+// Writes every byte of the spool (to a pipe or a file).
+OsResult<void> write_all(const Handle& handle, const Spool& bytes);
+
 // ---- standard streams ----------------------------------------------------------------------
 
 // Writes to the shell's own standard output (flushed) or standard error; errors are ignored.
