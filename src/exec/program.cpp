@@ -81,7 +81,7 @@ bool start_feeder(const ShellState& state, const std::string& name, platform::Sp
 }  // namespace
 
 void feed_stdin(platform::Spool bytes, platform::Handle pipe) {
-    (void)platform::write_all(pipe, bytes);
+    (void)platform::write_all(pipe, std::move(bytes));
     pipe.close();
 }
 

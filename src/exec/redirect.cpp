@@ -37,7 +37,7 @@ void deliver_output(const ShellState& state, platform::Spool bytes,
             report(state, target->path + ": " + platform::describe(file.error()));
             return;
         }
-        (void)platform::write_all(*file, bytes);
+        (void)platform::write_all(*file, std::move(bytes));
     } else if (capture != nullptr) {
         // Pipelines hand whole outputs along; an empty capture takes the buffer without a copy.
         (void)capture->append(std::move(bytes));

@@ -14,7 +14,7 @@ Spool& Spool::operator=(Spool&& other) noexcept {
 
 Spool::~Spool() = default;
 
-void Spool::unmap() {}
+void Spool::release() {}
 
 OsResult<void> Spool::append(std::string_view bytes) {
     text_.append(bytes);
@@ -34,7 +34,7 @@ OsResult<void> Spool::append(Spool&& other) {
     return append(std::move(other.text_));
 }
 
-std::string_view Spool::view() {
+std::string_view Spool::view() const {
     return text_;
 }
 
@@ -47,7 +47,13 @@ OsResult<void> read_all(const Handle& handle, Spool& out) {
 }
 
 OsResult<void> write_all(const Handle& handle, const Spool& bytes) {
-    return write_all(handle, std::string_view(bytes.text_));
+    return write_all(handle, bytes.view());
+}
+
+OsResult<void> write_all(const Handle& handle, Spool&& bytes) {
+    auto written = write_all(handle, bytes.view());
+    bytes.text_.clear();
+    return written;
 }
 
 }  // namespace kiln::platform
