@@ -1,6 +1,6 @@
-// Held output on POSIX systems: a string while it is small, then a mapping of its own that
-// grows without copying, read into from a pipe and handed on to the next pipe by reference.
-#include <fcntl.h>
+// Held output on POSIX systems: a string while it is small, then a mapping of its own, read
+// into straight from a pipe and lent to the next pipe by reference.
+#include <fcntl.h>  // vmsplice
 #include <sys/mman.h>
 #include <sys/uio.h>
 #include <unistd.h>
