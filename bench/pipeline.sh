@@ -6,10 +6,9 @@
 #   collect   /bin/cat f | true, 1 GiB (kiln holds the whole first stage)  goal: at most 1.0 s
 #   capture   x=$(/bin/cat f) of 100 MB of text                           goal: at most 0.25x dash
 #   builtins  cat f | cat | cat > /dev/null, 1 GiB (kiln's own cat; the others run /bin/cat)
-# and the peak memory of the three-stage pipeline: the largest process's resident set, and the
-# growth of the system's shared memory while it runs (kiln holds a large stage output in an
-# anonymous memory file, which is counted there and in no process). Goal: at most twice the
-# file. kiln runs the stages one after another, so one stage's output is the floor.
+# and the peak memory of the three-stage pipeline (the largest process's resident set).
+# Goal: at most twice the file. kiln runs the stages one after another and frees each input
+# as the next stage takes it, so about one stage's output is the floor.
 # Usage: bench/pipeline.sh [path/to/kiln]   (default: build/kiln). Needs hyperfine, GNU time.
 # KILN_BENCH_DIR picks the scratch directory (it needs about 1.3 GiB free);
 # KILN_BENCH_MIB sets the size of the large file in MiB (default 1024).
@@ -35,43 +34,25 @@ FILE_KIB=$((MIB * 1024))
 PROGRAMS="$CAT big.bin | $CAT | $CAT"
 
 # ---- memory --------------------------------------------------------------------------------
-shmem_kib() {
-    awk '$1 == "Shmem:" { print $2 }' /proc/meminfo
-}
-
-# Runs one shell text under GNU time, checks the copy, and prints both peaks as multiples of
-# the file.
+# Runs one shell text under GNU time, checks the copy, and prints the peak resident set.
 peak() {
     label=$1
     shift
     rm -f out.bin
-    base=$(shmem_kib)
-    "$@" &
-    pid=$!
-    top=$base
-    while kill -0 $pid 2> /dev/null; do
-        now=$(shmem_kib)
-        [ "$now" -gt "$top" ] && top=$now
-        sleep 0.02
-    done
-    wait $pid
+    /usr/bin/time -f %M -o rss.txt "$@"
     cmp big.bin out.bin
     kib=$(cat rss.txt)
-    held=$((top - base))
-    [ $held -lt 0 ] && held=0
-    printf '  %-28s resident %5d MiB (%d.%02dx)   memory files %5d MiB (%d.%02dx)\n' "$label" \
-        $((kib / 1024)) $((kib / FILE_KIB)) $((kib * 100 / FILE_KIB % 100)) \
-        $((held / 1024)) $((held / FILE_KIB)) $((held * 100 / FILE_KIB % 100))
+    printf '  %-34s peak RSS %7d MiB  (%s.%02d x the file)\n' "$label" $((kib / 1024)) \
+        $((kib / FILE_KIB)) $((kib * 100 / FILE_KIB % 100))
 }
 
 echo
 echo "== peak memory, $MIB MiB through three stages"
 for sh in dash bash "$KILN"; do
-    peak "$(basename "$sh"), programs" /usr/bin/time -f %M -o rss.txt "$sh" -c "$PROGRAMS > out.bin"
+    peak "$(basename "$sh"), programs" "$sh" -c "$PROGRAMS > out.bin"
 done
-peak 'kiln, builtins' /usr/bin/time -f %M -o rss.txt "$KILN" -c 'cat big.bin | cat | cat > out.bin'
-peak 'kiln, builtin | program | builtin' /usr/bin/time -f %M -o rss.txt \
-    "$KILN" -c "cat big.bin | $CAT | cat > out.bin"
+peak 'kiln, builtins' "$KILN" -c 'cat big.bin | cat | cat > out.bin'
+peak 'kiln, builtin | program | builtin' "$KILN" -c "cat big.bin | $CAT | cat > out.bin"
 rm -f out.bin
 
 # ---- time ----------------------------------------------------------------------------------
@@ -93,5 +74,5 @@ done
 
 echo
 echo "== time, $MIB MiB through kiln's own cat"
-hyperfine -N --style none --warmup 1 --min-runs 5 \
+hyperfine -N --warmup 1 --min-runs 5 \
     -n 'kiln builtins' "$KILN -c 'cat big.bin | cat | cat > /dev/null'"
