@@ -1,15 +1,17 @@
 #!/bin/sh
-# Times `cat big | cat | cat > out` of a 1 GiB file in kiln against bash doing the same, and
-# measures kiln's peak memory while it runs:
-#   kiln builtins      cat big | cat | cat > out                    (kiln's own cat)
-#   kiln programs      /bin/cat big | /bin/cat | /bin/cat > out     (external programs)
-#   bash               either text (bash has no cat of its own)
-# Goals: time within 2x of bash; kiln's peak resident memory no more than about twice the file.
-# kiln runs the stages one after another, handing each stage's whole output to the next, so
-# about one file's worth of memory is the floor; a stage that copied its input would double it.
-# Usage: bench/pipeline.sh [path/to/kiln]   (default: build/kiln). Needs hyperfine and GNU time.
-# KILN_BENCH_DIR picks the scratch directory (it needs about 2 GiB free);
-# KILN_BENCH_MIB sets the file size in MiB (default 1024).
+# Times the movement of large outputs between commands in kiln, dash and bash, whole processes
+# each, and prints the median of every workload with its ratio to dash:
+#   big3      1 GiB through /bin/cat f | /bin/cat | /bin/cat > /dev/null   goal: at most 2x dash
+#   mid3x5    100 MiB through the same, 5 times                          goal: at most 2x dash
+#   collect   /bin/cat f | true, 1 GiB (kiln holds the whole first stage)  goal: at most 1.0 s
+#   capture   x=$(/bin/cat f) of 100 MB of text                           goal: at most 0.25x dash
+#   builtins  cat f | cat | cat > /dev/null, 1 GiB (kiln's own cat; the others run /bin/cat)
+# and the peak memory of the three-stage pipeline (the largest process's resident set).
+# Goal: at most twice the file. kiln runs the stages one after another and frees each input
+# as the next stage takes it, so about one stage's output is the floor.
+# Usage: bench/pipeline.sh [path/to/kiln]   (default: build/kiln). Needs hyperfine, GNU time.
+# KILN_BENCH_DIR picks the scratch directory (it needs about 1.3 GiB free);
+# KILN_BENCH_MIB sets the size of the large file in MiB (default 1024).
 set -eu
 
 KILN=$(realpath "${1:-build/kiln}")
@@ -23,13 +25,15 @@ cd "$WORK"
 echo "kiln: $KILN"
 echo "scratch: $WORK"
 
-# ---- fixture -------------------------------------------------------------------------------
+# ---- fixtures ------------------------------------------------------------------------------
 head -c $((MIB * 1048576)) /dev/urandom > big.bin
+head -c 104857600 /dev/urandom > mid.bin
+base64 -w 76 mid.bin | head -c 100000000 > text.txt
 FILE_KIB=$((MIB * 1024))
 
-BUILTINS='cat big.bin | cat | cat > out.bin'
-PROGRAMS="$CAT big.bin | $CAT | $CAT > out.bin"
+PROGRAMS="$CAT big.bin | $CAT | $CAT"
 
+# ---- memory --------------------------------------------------------------------------------
 # Runs one shell text under GNU time, checks the copy, and prints the peak resident set.
 peak() {
     label=$1
@@ -43,17 +47,32 @@ peak() {
 }
 
 echo
-echo "== peak memory, $MIB MiB through three stages (largest single process)"
-peak 'bash, programs' bash -c "$PROGRAMS"
-peak 'kiln, builtins' "$KILN" -c "$BUILTINS"
-peak 'kiln, programs' "$KILN" -c "$PROGRAMS"
+echo "== peak memory, $MIB MiB through three stages"
+for sh in dash bash "$KILN"; do
+    peak "$(basename "$sh"), programs" "$sh" -c "$PROGRAMS > out.bin"
+done
+peak 'kiln, builtins' "$KILN" -c 'cat big.bin | cat | cat > out.bin'
 peak 'kiln, builtin | program | builtin' "$KILN" -c "cat big.bin | $CAT | cat > out.bin"
 rm -f out.bin
 
+# ---- time ----------------------------------------------------------------------------------
+printf 'p=%s; $p big.bin | $p | $p > /dev/null\n' "$CAT" > big3.sh
+printf 'p=%s; for i in 1 2 3 4 5; do $p mid.bin | $p | $p > /dev/null; done\n' "$CAT" > mid3x5.sh
+printf '%s big.bin | true\n' "$CAT" > collect.sh
+printf 'x=$(%s text.txt)\n' "$CAT" > capture.sh
+
+printf '\n%-10s %12s %12s %12s %10s %10s\n' workload dash bash kiln kiln/dash bash/dash
+for w in big3 mid3x5 collect capture; do
+    hyperfine -N --style none --warmup 1 --min-runs 5 --export-csv "$w.csv" \
+        "dash $w.sh" "bash $w.sh" "$KILN $w.sh" > /dev/null 2> "$w.err" ||
+        { cat "$w.err" >&2; exit 1; }
+    # Columns: command,mean,stddev,median,...; rows in the order given above.
+    awk -F, -v w="$w" 'NR > 1 { m[NR - 1] = $4 }
+        END { printf "%-10s %10.3fs %10.3fs %10.3fs %10.2f %10.2f\n",
+                     w, m[1], m[2], m[3], m[3] / m[1], m[2] / m[1] }' "$w.csv"
+done
+
 echo
-echo "== time, $MIB MiB through three stages"
-hyperfine --warmup 1 --min-runs 5 -N --prepare 'rm -f out.bin' \
-    -n 'bash' "bash -c '$PROGRAMS'" \
-    -n 'kiln builtins' "$KILN -c '$BUILTINS'" \
-    -n 'kiln programs' "$KILN -c '$PROGRAMS'"
-cmp big.bin out.bin
+echo "== time, $MIB MiB through kiln's own cat"
+hyperfine -N --warmup 1 --min-runs 5 \
+    -n 'kiln builtins' "$KILN -c 'cat big.bin | cat | cat > /dev/null'"

@@ -14,10 +14,11 @@ namespace kiln {
 struct BuiltinIo {
     std::string out;
     std::string err;
-    // The buffer that `input` views when nothing else needs it after the builtin (piped or
-    // redirected bytes): a builtin that passes its input on unchanged may take it whole
-    // instead of copying it. Null when there is no such buffer.
-    std::string* input_buffer = nullptr;
+    // True when `input` views a buffer that nothing needs after the builtin (piped or
+    // redirected bytes). A builtin that passes its input on unchanged may then set pass_input
+    // instead of copying it: its output is that buffer, followed by `out`.
+    bool input_owned = false;
+    bool pass_input = false;
 };
 
 // args excludes the command name; input holds the piped or redirected bytes (empty when none).

@@ -154,10 +154,8 @@ int builtin_cat(ShellState&, std::span<const std::string> args, std::string_view
     if (args.empty()) {
         // Passing the input on whole: take its buffer rather than copying it, so that a
         // pipeline holds each stage's bytes once.
-        if (io.out.empty() && io.input_buffer != nullptr &&
-            io.input_buffer->size() == input.size()) {
-            io.out.swap(*io.input_buffer);
-            io.input_buffer = nullptr;
+        if (io.input_owned) {
+            io.pass_input = true;
         } else {
             io.out += input;
         }

@@ -2,6 +2,7 @@
 #include "common/text.hpp"
 
 #include <charconv>
+#include <cstring>
 #include <limits>
 
 namespace kiln {
@@ -52,7 +53,15 @@ void append_utf8(std::string& out, char32_t cp) {
 }
 
 bool is_valid_utf8(std::string_view text) {
+    constexpr std::uint64_t kHighBits = 0x8080808080808080u;
     for (std::size_t i = 0; i < text.size();) {
+        // Eight ASCII bytes at a time: large captured outputs are mostly ASCII.
+        std::uint64_t word = 0;
+        if (i + sizeof word <= text.size() &&
+            (std::memcpy(&word, text.data() + i, sizeof word), (word & kHighBits) == 0)) {
+            i += sizeof word;
+            continue;
+        }
         if (static_cast<unsigned char>(text[i]) < 0x80) {
             ++i;
             continue;
@@ -62,6 +71,11 @@ bool is_valid_utf8(std::string_view text) {
         i += d.len;
     }
     return true;
+}
+
+std::string take_valid_utf8(std::string&& text) {
+    if (is_valid_utf8(text)) return std::move(text);
+    return to_valid_utf8(std::string_view(text));
 }
 
 std::string to_valid_utf8(std::string_view text) {

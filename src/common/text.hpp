@@ -22,6 +22,8 @@ void append_utf8(std::string& out, char32_t cp);
 bool is_valid_utf8(std::string_view text);
 // Each invalid sequence replaced by U+FFFD; valid text is returned unchanged.
 std::string to_valid_utf8(std::string_view text);
+// The same for a string given whole: valid text is moved, not copied.
+std::string take_valid_utf8(std::string&& text);
 
 // Unicode White_Space.
 bool is_unicode_space(char32_t cp);

@@ -46,7 +46,7 @@ int eval_node(ShellState& state, const Simple& node, InputData input, Capture ca
 // Stages run one after another; each one's whole output becomes the next one's input.
 int eval_node(ShellState& state, const Pipeline& node, InputData input, Capture capture) {
     for (std::size_t i = 0; i + 1 < node.stages.size(); ++i) {
-        std::string out;
+        platform::Spool out;
         evaluate(state, node.stages[i], std::move(input), &out);
         if (should_unwind(state)) return 0;
         input = std::move(out);

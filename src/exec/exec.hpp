@@ -7,13 +7,14 @@
 
 #include "exec/state.hpp"
 #include "parser/node.hpp"
+#include "platform/platform.hpp"
 
 namespace kiln {
 
 // Bytes given to a command as its standard input; absent: the shell's own standard input.
-using InputData = std::optional<std::string>;
+using InputData = std::optional<platform::Spool>;
 // Where a command's standard output is appended; null: the shell's own standard output.
-using Capture = std::string*;
+using Capture = platform::Spool*;
 
 // Deeper evaluation than this (runaway recursion) is stopped with a message.
 inline constexpr int kMaxEvalDepth = 1000;

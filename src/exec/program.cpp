@@ -67,7 +67,7 @@ platform::SpawnRequest spawn_request(const ShellState& state, ProgramCall& call,
 }
 
 // Starts the input worker; when the system cannot make a thread, the child gets end of input.
-bool start_feeder(const ShellState& state, const std::string& name, std::string bytes,
+bool start_feeder(const ShellState& state, const std::string& name, platform::Spool bytes,
                   platform::Handle pipe, std::thread& worker) {
     try {
         worker = std::thread(feed_stdin, std::move(bytes), std::move(pipe));
@@ -80,8 +80,8 @@ bool start_feeder(const ShellState& state, const std::string& name, std::string 
 
 }  // namespace
 
-void feed_stdin(std::string bytes, platform::Handle pipe) {
-    (void)platform::write_all(pipe, bytes);
+void feed_stdin(platform::Spool bytes, platform::Handle pipe) {
+    (void)platform::write_all(pipe, std::move(bytes));
     pipe.close();
 }
 

@@ -23,6 +23,6 @@ int run_program(ShellState& state, ProgramCall call, const RedirectPlan& plan);
 
 // The input worker's body: writes every byte into the child's standard input, then closes it.
 // Write errors (a child that exits without reading) are ignored.
-void feed_stdin(std::string bytes, platform::Handle pipe);
+void feed_stdin(platform::Spool bytes, platform::Handle pipe);
 
 }  // namespace kiln

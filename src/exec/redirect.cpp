@@ -15,7 +15,7 @@ std::optional<RedirectPlan> plan_redirects(ShellState& state, const std::vector<
                 report(state, target + ": " + platform::describe(bytes.error()));
                 return std::nullopt;
             }
-            plan.input = std::move(*bytes);
+            plan.input = platform::Spool(std::move(*bytes));
         } else if (r.fd == 2u) {
             plan.err = std::move(target);
         } else {
@@ -29,7 +29,7 @@ platform::OsResult<platform::Handle> open_for_output(const std::string& path, bo
     return platform::open_for_write(path, append);
 }
 
-void deliver_output(const ShellState& state, std::string bytes,
+void deliver_output(const ShellState& state, platform::Spool bytes,
                     const std::optional<OutputTarget>& target, Capture capture) {
     if (target) {
         auto file = open_for_output(target->path, target->append);
@@ -37,16 +37,12 @@ void deliver_output(const ShellState& state, std::string bytes,
             report(state, target->path + ": " + platform::describe(file.error()));
             return;
         }
-        (void)platform::write_all(*file, bytes);
+        (void)platform::write_all(*file, std::move(bytes));
     } else if (capture != nullptr) {
         // Pipelines hand whole outputs along; an empty capture takes the buffer without a copy.
-        if (capture->empty()) {
-            capture->swap(bytes);
-        } else {
-            capture->append(bytes);
-        }
+        (void)capture->append(std::move(bytes));
     } else if (!bytes.empty()) {  // most builtins print nothing: no flush, no system call
-        platform::write_stdout(bytes);
+        platform::write_stdout(bytes.view());
     }
 }
 

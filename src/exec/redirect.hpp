@@ -32,7 +32,7 @@ platform::OsResult<platform::Handle> open_for_output(const std::string& path, bo
 
 // Writes standard output bytes to the target file, else appends them to the capture (taking
 // the buffer whole when the capture is empty), else writes them to the shell's output.
-void deliver_output(const ShellState& state, std::string bytes,
+void deliver_output(const ShellState& state, platform::Spool bytes,
                     const std::optional<OutputTarget>& target, Capture capture);
 
 // Writes a builtin's error bytes to the `2>` file (opened only when there are bytes), else to

@@ -134,7 +134,7 @@ int call_function(ShellState& state, const Simple& cmd, const std::shared_ptr<co
                             std::make_move_iterator(argv.end()));
     int status = 0;
     if (plan.out) {
-        std::string out;
+        platform::Spool out;
         status = evaluate(state, *body, std::move(input), &out);
         deliver_output(state, std::move(out), plan.out, nullptr);
     } else {
@@ -152,15 +152,19 @@ int call_builtin(ShellState& state, const Simple& cmd, const Builtin& builtin,
                  std::vector<std::string> argv, const RedirectPlan& plan, InputData input,
                  Capture capture) {
     BuiltinIo io;
-    if (input) io.input_buffer = &*input;
+    io.input_owned = input.has_value();
     int status = 0;
     {
         PrefixScope prefixes(state, cmd.assigns);
         const std::span<const std::string> args(argv.begin() + 1, argv.end());
-        status = builtin.fn(state, args, input ? std::string_view(*input) : std::string_view(), io);
+        status = builtin.fn(state, args, input ? input->view() : std::string_view(), io);
     }
-    input.reset();  // the input is no longer needed; free it before the output moves on
-    deliver_output(state, std::move(io.out), plan.out, capture);
+    // The input is no longer needed: it becomes the output when the builtin passed it on, and
+    // is freed before the output moves on otherwise.
+    platform::Spool out = io.pass_input ? std::move(*input) : platform::Spool();
+    input.reset();
+    (void)out.append(std::move(io.out));
+    deliver_output(state, std::move(out), plan.out, capture);
     deliver_errors(state, io.err, plan.err);
     return store(state, status);
 }

@@ -78,9 +78,9 @@ std::string substitute_command(ShellState& state, std::string_view inner) {
         platform::write_stderr("kiln: " + tree.error() + "\n");
         return {};
     }
-    std::string captured;
+    platform::Spool captured;
     evaluate(state, *tree, std::nullopt, &captured);
-    std::string text = to_valid_utf8(captured);
+    std::string text = take_valid_utf8(captured.take());
     while (!text.empty() && text.back() == '\n')
         text.pop_back();
     return text;
@@ -105,7 +105,12 @@ std::size_t expand_dollar(ShellState& state, std::string_view text, std::size_t 
         if (c == '{') {
             append_var(state, inner, out);  // ${A:-b} is just a name without a value
         } else {
-            out += substitute_command(state, inner);
+            std::string captured = substitute_command(state, inner);
+            if (out.empty()) {
+                out = std::move(captured);  // a large capture is not copied again
+            } else {
+                out += captured;
+            }
         }
         return close + 1;
     }

@@ -19,6 +19,7 @@ namespace kiln::platform {
 namespace {
 using detail::fd_of;
 using detail::last_error;
+using detail::write_fd;
 }  // namespace
 
 // ---- files ---------------------------------------------------------------------------------
@@ -114,7 +115,7 @@ OsResult<Handle> open_for_write(const std::string& path, bool append) {
     return Handle(fd);
 }
 
-namespace {
+namespace detail {
 OsResult<void> write_fd(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -126,7 +127,7 @@ OsResult<void> write_fd(int fd, std::string_view bytes) {
     }
     return {};
 }
-}  // namespace
+}  // namespace detail
 
 OsResult<void> write_all(const Handle& handle, std::string_view bytes) {
     return write_fd(fd_of(handle), bytes);

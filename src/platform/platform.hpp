@@ -158,6 +158,63 @@ struct Pipe {
 };
 OsResult<Pipe> make_pipe();
 
+// ---- held output ---------------------------------------------------------------------------
+
+// The whole standard output of a command, held until the next command takes it as its input.
+//
+// On POSIX a large output lives in a mapping of its own rather than in a string: a child's
+// pipe is read straight into it, it grows by moving its pages rather than copying them, and
+// nothing is zero-filled ahead of the bytes. On Linux it is lent to the next child's pipe by
+// reference (vmsplice) instead of being copied into it, and its pages are given back behind
+// the feed, so that a pipeline holds about one stage's output at a time. The next child still
+// reads a pipe, as from any other command. Small outputs, the shell's own output and Windows
+// use a plain string.
+class Spool {
+public:
+    Spool() = default;
+    explicit Spool(std::string bytes) : text_(std::move(bytes)) {}
+    Spool(Spool&& other) noexcept;
+    Spool& operator=(Spool&& other) noexcept;
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
+    ~Spool();
+
+    std::size_t size() const { return in_region() ? size_ : text_.size(); }
+    bool empty() const { return size() == 0; }
+
+    // Appends the bytes; a string or spool is taken whole when this one is empty.
+    OsResult<void> append(std::string_view bytes);
+    OsResult<void> append(std::string&& bytes);
+    OsResult<void> append(Spool&& other);
+
+    // Every byte, valid until the spool changes or ends.
+    std::string_view view() const;
+    // The bytes as a string, leaving the spool empty; copied only out of a mapping.
+    std::string take();
+
+private:
+    friend OsResult<void> read_all(const Handle& handle, Spool& out);
+    friend OsResult<void> write_all(const Handle& handle, Spool&& bytes);
+
+    bool in_region() const { return region_ != nullptr; }
+    bool small_enough(std::size_t more) const;
+    bool reserve(std::size_t more);
+    void release();
+
+    std::string text_;          // the bytes, while they are not in a mapping
+    char* region_ = nullptr;    // the mapping, once the output is large
+    std::size_t size_ = 0;      // bytes in the mapping
+    std::size_t capacity_ = 0;  // its length
+};
+
+// Appends everything up to end of file to the spool. On an error the bytes read so far stay.
+OsResult<void> read_all(const Handle& handle, Spool& out);
+// Writes every byte of the spool (to a pipe or a file).
+OsResult<void> write_all(const Handle& handle, const Spool& bytes);
+// The same for bytes that are no longer needed: they are freed as they go, and a pipe may
+// hold the pages themselves until its reader takes them.
+OsResult<void> write_all(const Handle& handle, Spool&& bytes);
+
 // ---- standard streams ----------------------------------------------------------------------
 
 // Writes to the shell's own standard output (flushed) or standard error; errors are ignored.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.hpp"
 
@@ -18,5 +19,8 @@ inline OsError last_error() {
 inline int fd_of(const Handle& h) {
     return static_cast<int>(h.native());
 }
+
+// Writes every byte, retrying interrupted and partial writes.
+OsResult<void> write_fd(int fd, std::string_view bytes);
 
 }  // namespace kiln::platform::detail

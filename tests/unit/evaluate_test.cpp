@@ -20,7 +20,10 @@ int run_captured(ShellState& state, std::string_view text, std::string& out) {
     EXPECT_TRUE(tokens);
     auto tree = parse(std::move(*tokens));
     EXPECT_TRUE(tree);
-    return evaluate(state, *tree, std::nullopt, &out);
+    platform::Spool spool(std::move(out));
+    const int status = evaluate(state, *tree, std::nullopt, &spool);
+    out = spool.take();
+    return status;
 }
 
 TEST(EvaluateInterrupt, CtrlCStopsALoopOfBuiltinsAndTheRestOfTheText) {

@@ -1,0 +1,227 @@
+// Held output on POSIX systems: a string while it is small, then a mapping of its own, read
+// into straight from a pipe and lent to the next pipe by reference.
+#include <fcntl.h>  // vmsplice
+#include <sys/mman.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "platform/platform.hpp"
+#include "platform/posix_detail.hpp"
+
+namespace kiln::platform {
+namespace {
+
+using detail::fd_of;
+using detail::last_error;
+using detail::write_fd;
+
+// An output grows in the string up to this size before it moves into a mapping: most outputs
+// are a few lines, and a mapping costs a few system calls to make and free.
+constexpr std::size_t kSpill = std::size_t{1} << 20;
+// The unit of a mapping's size and of what is freed behind a feed.
+constexpr std::size_t kUnit = std::size_t{2} << 20;
+
+constexpr std::size_t kPage = 4096;
+
+// Maps in the pages of a span about to be written, in one call.
+void prefault(char* data, std::size_t size) {
+#ifdef MADV_POPULATE_WRITE
+    (void)::madvise(data, size, MADV_POPULATE_WRITE);
+#else
+    (void)data;
+    (void)size;
+#endif
+}
+
+std::size_t round_up(std::size_t n, std::size_t unit) {
+    return (n + unit - 1) / unit * unit;
+}
+
+// A new read-write mapping of `size` bytes, or null. It does not ask for huge pages: each
+// one is zero-filled whole on its first touch, which measured three times slower for a
+// pipeline than small pages that the system recycles as the previous stage's are freed.
+char* map_region(std::size_t size) {
+    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    return p == MAP_FAILED ? nullptr : static_cast<char*>(p);
+}
+
+}  // namespace
+
+Spool::Spool(Spool&& other) noexcept
+    : text_(std::exchange(other.text_, {})),
+      region_(std::exchange(other.region_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+Spool& Spool::operator=(Spool&& other) noexcept {
+    if (this != &other) {
+        release();
+        text_ = std::exchange(other.text_, {});
+        region_ = std::exchange(other.region_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+        capacity_ = std::exchange(other.capacity_, 0);
+    }
+    return *this;
+}
+
+Spool::~Spool() {
+    release();
+}
+
+void Spool::release() {
+    if (region_ != nullptr) ::munmap(region_, capacity_);
+    region_ = nullptr;
+    size_ = capacity_ = 0;
+}
+
+// Makes room in a mapping for `more` bytes after the end, moving the string into a new
+// mapping first; a mapping grows fourfold, moved by the system without copying its pages.
+// False when the system lends no more address space.
+bool Spool::reserve(std::size_t more) {
+    if (!in_region()) {
+        const std::size_t size = round_up(4 * (text_.size() + more), kUnit);
+        char* region = map_region(size);
+        if (region == nullptr) return false;
+        std::memcpy(region, text_.data(), text_.size());
+        size_ = text_.size();
+        std::string().swap(text_);
+        region_ = region;
+        capacity_ = size;
+        return true;
+    }
+    if (size_ + more <= capacity_) return true;
+    std::size_t size = round_up(4 * (size_ + more), kUnit);
+    void* p = ::mremap(region_, capacity_, size, MREMAP_MAYMOVE);
+    if (p == MAP_FAILED) {  // not that much address space: just enough, then
+        size = round_up(size_ + more, kUnit);
+        p = ::mremap(region_, capacity_, size, MREMAP_MAYMOVE);
+        if (p == MAP_FAILED) return false;
+    }
+    region_ = static_cast<char*>(p);
+    capacity_ = size;
+    return true;
+}
+
+bool Spool::small_enough(std::size_t more) const {
+    return !in_region() && text_.size() + more <= kSpill;
+}
+
+// Bytes from the shell itself stay where the spool's bytes are: only a child's output, read
+// by read_all, starts a mapping.
+OsResult<void> Spool::append(std::string_view bytes) {
+    if (!in_region()) {
+        text_.append(bytes);
+    } else if (reserve(bytes.size())) {
+        std::memcpy(region_ + size_, bytes.data(), bytes.size());
+        size_ += bytes.size();
+    } else {
+        return fail(OsError{ENOMEM, std::strerror(ENOMEM)});
+    }
+    return {};
+}
+
+OsResult<void> Spool::append(std::string&& bytes) {
+    if (empty()) {
+        *this = Spool(std::move(bytes));
+        return {};
+    }
+    return append(std::string_view(bytes));
+}
+
+OsResult<void> Spool::append(Spool&& other) {
+    if (empty()) {
+        *this = std::move(other);
+        return {};
+    }
+    return append(other.view());
+}
+
+std::string_view Spool::view() const {
+    if (in_region()) return {region_, size_};
+    return text_;
+}
+
+std::string Spool::take() {
+    std::string out = in_region() ? std::string(view()) : std::move(text_);
+    *this = Spool();
+    return out;
+}
+
+OsResult<void> read_all(const Handle& handle, Spool& out) {
+    // Reads go straight to the end of the mapping, each step's pages mapped in by one call
+    // rather than one fault each; while the output is small, through the stack into the
+    // string.
+    constexpr std::size_t kStep = std::size_t{1} << 20;
+    char chunk[65536];
+    const int fd = fd_of(handle);
+    std::size_t ready = 0;  // the mapping's bytes from the start that are mapped in
+    while (true) {
+        const bool direct = !out.small_enough(kStep) && out.reserve(kStep);
+        if (!direct && out.in_region()) return fail(OsError{ENOMEM, std::strerror(ENOMEM)});
+        if (direct && ready < out.size_ + kStep) {
+            ready = std::max(ready, out.size_ / kPage * kPage);
+            const std::size_t end = std::min(ready + kStep, out.capacity_);
+            prefault(out.region_ + ready, end - ready);
+            ready = end;
+        }
+        char* to = direct ? out.region_ + out.size_ : chunk;
+        const ssize_t n = ::read(fd, to, direct ? ready - out.size_ : sizeof chunk);
+        if (n == 0) return {};
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail(last_error());
+        }
+        if (direct) {
+            out.size_ += static_cast<std::size_t>(n);
+        } else {
+            out.text_.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+}
+
+OsResult<void> write_all(const Handle& handle, const Spool& bytes) {
+    return write_fd(fd_of(handle), bytes.view());
+}
+
+OsResult<void> write_all(const Handle& handle, Spool&& bytes) {
+    if (!bytes.in_region()) return write_fd(fd_of(handle), bytes.text_);
+#ifdef __linux__
+    // Into a pipe the pages are lent, not copied: the pipe holds them until the reader has
+    // taken the bytes, so every unit already lent is unmapped behind the feed, and the
+    // input's memory is given back while the next stage's output grows.
+    std::size_t pos = 0;
+    while (pos < bytes.size_) {
+        iovec part{bytes.region_ + pos, bytes.size_ - pos};
+        const ssize_t n = ::vmsplice(fd_of(handle), &part, 1, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (pos == 0 && (errno == EBADF || errno == EINVAL)) break;  // not a pipe
+            return fail(last_error());
+        }
+        pos += static_cast<std::size_t>(n);
+        const std::size_t lent = pos / kUnit * kUnit;
+        if (lent > 0) {
+            ::munmap(bytes.region_, lent);
+            bytes.region_ += lent;
+            bytes.capacity_ -= lent;
+            bytes.size_ -= lent;
+            pos -= lent;
+        }
+    }
+    if (pos != 0 || bytes.size_ == 0) {
+        bytes.release();
+        return {};
+    }
+#endif
+    auto written = write_fd(fd_of(handle), bytes.view());
+    bytes.release();
+    return written;
+}
+
+}  // namespace kiln::platform
