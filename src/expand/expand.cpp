@@ -186,6 +186,7 @@ void finish_field(std::vector<std::string>& fields, std::string text, bool patte
         fields.push_back(std::move(text));  // malformed, or nothing matched: kept as typed
         return;
     }
+    fields.reserve(fields.size() + matches->size());
     for (std::string& path : *matches)
         fields.push_back(std::move(path));
 }
