@@ -55,28 +55,54 @@ std::optional<std::string_view> keyword_of(const Word& word) {
     return *it;
 }
 
-// `NAME=rest...` with an unquoted first segment: the assignment, else nothing.
-[[gnu::noinline]] std::optional<Assignment> as_assignment(Word& word) {
-    Seg& first = word[0];
-    if (first.quote != Quote::None) return std::nullopt;
+// `NAME=rest...` with an unquoted first segment: the length of NAME, else 0.
+std::size_t assignment_name_length(const Word& word) {
+    const Seg& first = word[0];
+    if (first.quote != Quote::None) return 0;
     const std::size_t eq = first.text.find('=');
     if (eq == std::string::npos || !is_valid_name(std::string_view(first.text).substr(0, eq))) {
-        return std::nullopt;
+        return 0;
     }
-    // The word itself becomes the value once its first segment loses `NAME=`.
-    Assignment a;
-    a.name = first.text.substr(0, eq);
-    first.text.erase(0, eq + 1);
-    a.value = std::move(word);
-    return a;
+    return eq;
 }
 
-// A list of no items is Empty and a list of one is that item.
-Node make_list(std::vector<Node> items) {
-    if (items.empty()) return Node{Empty{}};
-    if (items.size() == 1) return std::move(items[0]);
-    return Node{Sequence{std::move(items)}};
+// The word itself becomes the value once its first segment loses `NAME=`.
+[[gnu::noinline]] void add_assignment(std::vector<Assignment>& assigns, Word word,
+                                      std::size_t name_length) {
+    Assignment& a = assigns.emplace_back();
+    std::string& first = word[0].text;
+    a.name.assign(first, 0, name_length);
+    first.erase(0, name_length + 1);
+    a.value = std::move(word);
 }
+
+// The items of a list as they are parsed: no items make Empty and one item is that item.
+// Most lists hold a single item (a condition, a loop body), which waits in place until a
+// second one arrives, so that it needs no list of its own.
+class Items {
+public:
+    void add(Node item) {
+        if (count_++ == 0) {
+            first_ = std::move(item);
+            return;
+        }
+        if (rest_.empty()) {
+            rest_.reserve(4);
+            rest_.push_back(std::move(first_));
+        }
+        rest_.push_back(std::move(item));
+    }
+    Node finish() && {
+        if (count_ == 0) return Node{Empty{}};
+        if (count_ == 1) return std::move(first_);
+        return Node{Sequence{std::move(rest_)}};
+    }
+
+private:
+    std::size_t count_ = 0;
+    Node first_;
+    std::vector<Node> rest_;  // every item once there are two
+};
 
 // Messages are built out of line: the parse functions recurse once per level of nesting, and
 // string temporaries in their frames would multiply the stack each level needs.
@@ -253,16 +279,16 @@ bool Parser::list_at_end(Stops stops) const {
 
 // list: newline* (and_or ((';' | '&' | newline)+ and_or)*)? -- ends before a stop word
 Parsed Parser::parse_list(Stops stops) {
-    std::vector<Node> items;
+    Items items;
     while (true) {
         skip_newlines();
         if (list_at_end(stops)) break;
         Parsed item = parse_and_or();
         if (!item) return item;
-        items.push_back(std::move(*item));
+        items.add(std::move(*item));
         if (!skip_separators() || list_at_end(stops)) break;
     }
-    return make_list(std::move(items));
+    return std::move(items).finish();
 }
 
 // and_or: pipeline (('&&' | '||') newline* pipeline)* -- nesting to the left
@@ -417,17 +443,17 @@ Parsed Parser::parse_case() {
 // Fills `arm`; the node returned is only a success marker.
 Parsed Parser::parse_case_arm(CaseArm& arm) {
     if (Parsed ok = parse_case_patterns(arm.patterns); !ok) return ok;
-    std::vector<Node> items;
+    Items items;
     while (true) {
         skip_newlines();
         if (accept<tok::DSemi>() || !peek() || peek_keyword() == "esac") break;
         Parsed item = parse_and_or();
         if (!item) return item;
-        items.push_back(std::move(*item));
+        items.add(std::move(*item));
         skip_separators();
         if (accept<tok::DSemi>()) break;
     }
-    arm.body = make_list(std::move(items));
+    arm.body = std::move(items).finish();
     return Node{};
 }
 
@@ -460,8 +486,8 @@ Parsed Parser::parse_simple() {
         } else if (peek_is<tok::LParen>() && is_plain_name(word)) {
             // What was collected before the name has no place in a definition.
             return parse_function_def(std::move(word[0].text));
-        } else if (std::optional<Assignment> a = as_assignment(word)) {
-            node.assigns.push_back(std::move(*a));
+        } else if (const std::size_t name_length = assignment_name_length(word)) {
+            add_assignment(node.assigns, std::move(word), name_length);
         } else {
             // The command's words are counted once here instead of regrowing the list word by
             // word (a redirection target is counted too; the spare slot costs little).
