@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 #include <iterator>
 #include <optional>
 #include <span>
@@ -15,18 +16,44 @@ namespace {
 
 using Parsed = Result<Node, std::string>;
 using Error = Unexpected<std::string>;
-using Stops = std::span<const std::string_view>;
-
-// The words that end the lists inside compound commands.
-constexpr std::array<std::string_view, 1> kThen = {"then"};
-constexpr std::array<std::string_view, 3> kThenBody = {"elif", "else", "fi"};
-constexpr std::array<std::string_view, 1> kFi = {"fi"};
-constexpr std::array<std::string_view, 1> kDo = {"do"};
-constexpr std::array<std::string_view, 1> kDone = {"done"};
+// The reserved words, in the order of kKeywords; None for any other word.
+enum class Keyword : unsigned char {
+    If,
+    Then,
+    Elif,
+    Else,
+    Fi,
+    For,
+    While,
+    Until,
+    Do,
+    Done,
+    Case,
+    Esac,
+    In,
+    Function,
+    Return,
+    Break,
+    Continue,
+    None
+};
 
 constexpr std::array<std::string_view, 17> kKeywords = {
     "if",   "then", "elif", "else", "fi",       "for",    "while", "until",   "do",
     "done", "case", "esac", "in",   "function", "return", "break", "continue"};
+
+std::string_view keyword_text(Keyword keyword) {
+    return kKeywords[static_cast<std::size_t>(keyword)];
+}
+
+using Stops = std::span<const Keyword>;
+
+// The words that end the lists inside compound commands.
+constexpr std::array kThen = {Keyword::Then};
+constexpr std::array kThenBody = {Keyword::Elif, Keyword::Else, Keyword::Fi};
+constexpr std::array kFi = {Keyword::Fi};
+constexpr std::array kDo = {Keyword::Do};
+constexpr std::array kDone = {Keyword::Done};
 
 // A word that stands for a single unquoted text, as keywords and names must.
 const std::string* plain_text(const Word& word) {
@@ -39,20 +66,42 @@ bool is_plain_name(const Word& word) {
     return text && is_valid_name(*text);
 }
 
-// The keyword that `word` spells, if any.
-std::optional<std::string_view> keyword_of(const Word& word) {
+// The keyword that `word` spells, if any. The first letter leaves at most three candidates.
+Keyword keyword_of(const Word& word) {
     const std::string* text = plain_text(word);
     // Every keyword is two to eight lowercase letters: most words are ruled out at once.
-    if (!text || text->size() < 2 || text->size() > 8 || (*text)[0] < 'a' || (*text)[0] > 'z') {
-        return std::nullopt;
-    }
-    // Length and first letter first: they settle nearly every comparison without a call.
+    if (!text || text->size() < 2 || text->size() > 8) return Keyword::None;
     const std::string_view t = *text;
-    const auto it = std::find_if(kKeywords.begin(), kKeywords.end(), [t](std::string_view k) {
-        return k.size() == t.size() && k[0] == t[0] && k == t;
-    });
-    if (it == kKeywords.end()) return std::nullopt;
-    return *it;
+    const auto either = [t](std::initializer_list<Keyword> candidates) {
+        for (const Keyword k : candidates) {
+            if (keyword_text(k) == t) return k;
+        }
+        return Keyword::None;
+    };
+    switch (t[0]) {
+        case 'b':
+            return either({Keyword::Break});
+        case 'c':
+            return either({Keyword::Case, Keyword::Continue});
+        case 'd':
+            return either({Keyword::Do, Keyword::Done});
+        case 'e':
+            return either({Keyword::Elif, Keyword::Else, Keyword::Esac});
+        case 'f':
+            return either({Keyword::Fi, Keyword::For, Keyword::Function});
+        case 'i':
+            return either({Keyword::If, Keyword::In});
+        case 'r':
+            return either({Keyword::Return});
+        case 't':
+            return either({Keyword::Then});
+        case 'u':
+            return either({Keyword::Until});
+        case 'w':
+            return either({Keyword::While});
+        default:
+            return Keyword::None;
+    }
 }
 
 // `NAME=rest...` with an unquoted first segment: the length of NAME, else 0.
@@ -142,7 +191,7 @@ private:
     // The parser asks several times whether the same token is a keyword; the answer for the
     // token at keyword_pos_ is kept.
     mutable std::size_t keyword_pos_ = std::string::npos;
-    mutable std::optional<std::string_view> keyword_;
+    mutable Keyword keyword_ = Keyword::None;
 
     // Holds levels of nesting for the lifetime of a parse function and gives them back when
     // it returns.
@@ -186,7 +235,7 @@ private:
     }
 
     // Leaf helpers stay out of line too, keeping their locals out of the recursive frames.
-    [[gnu::noinline]] std::optional<std::string_view> peek_keyword() const;
+    [[gnu::noinline]] Keyword peek_keyword() const;
     // Consumes the next token and returns it, valid until the next call; null at the end.
     Token* next_token() {
         if (tokens_.empty()) return nullptr;
@@ -202,8 +251,8 @@ private:
     }
     // The keyword `word` next: consumed and true. Otherwise false, and missing(word) is the
     // error "expected '{word}', found {token}".
-    [[gnu::noinline]] bool expect_keyword(std::string_view word);
-    Error missing(std::string_view word) const { return error_missing_keyword(word, peek()); }
+    [[gnu::noinline]] bool expect_keyword(Keyword word);
+    Error missing(Keyword word) const { return error_missing_keyword(keyword_text(word), peek()); }
     void skip_newlines();
     bool skip_separators();
     [[gnu::noinline]] bool list_at_end(Stops stops) const;
@@ -228,17 +277,17 @@ private:
     [[gnu::noinline]] Parsed parse_function_def(std::string name);
 };
 
-std::optional<std::string_view> Parser::peek_keyword() const {
+Keyword Parser::peek_keyword() const {
     if (keyword_pos_ != pos_) {
         const Token* t = peek();
         const auto* word = t ? std::get_if<tok::Word>(t) : nullptr;
-        keyword_ = word ? keyword_of(word->segs) : std::nullopt;
+        keyword_ = word ? keyword_of(word->segs) : Keyword::None;
         keyword_pos_ = pos_;
     }
     return keyword_;
 }
 
-bool Parser::expect_keyword(std::string_view word) {
+bool Parser::expect_keyword(Keyword word) {
     if (peek_keyword() != word) return false;
     advance();
     return true;
@@ -273,8 +322,7 @@ bool Parser::skip_separators() {
 
 bool Parser::list_at_end(Stops stops) const {
     if (!peek() || peek_is<tok::RParen>() || peek_is<tok::RBrace>()) return true;
-    const std::optional<std::string_view> keyword = peek_keyword();
-    return keyword && std::find(stops.begin(), stops.end(), *keyword) != stops.end();
+    return std::find(stops.begin(), stops.end(), peek_keyword()) != stops.end();
 }
 
 // list: newline* (and_or ((';' | '&' | newline)+ and_or)*)? -- ends before a stop word
@@ -328,12 +376,12 @@ Parsed Parser::parse_pipeline() {
 Parsed Parser::parse_command() {
     Nest nest(depth_);
     if (!nest.deepen()) return error("nesting too deep");
-    const std::optional<std::string_view> keyword = peek_keyword();
-    if (keyword == "if") return parse_if();
-    if (keyword == "for") return parse_for();
-    if (keyword == "while") return parse_loop(false);
-    if (keyword == "until") return parse_loop(true);
-    if (keyword == "case") return parse_case();
+    const Keyword keyword = peek_keyword();
+    if (keyword == Keyword::If) return parse_if();
+    if (keyword == Keyword::For) return parse_for();
+    if (keyword == Keyword::While) return parse_loop(false);
+    if (keyword == Keyword::Until) return parse_loop(true);
+    if (keyword == Keyword::Case) return parse_case();
     if (peek_is<tok::LParen>()) return parse_subshell();
     if (peek_is<tok::LBrace>()) return parse_group();
     return parse_simple();
@@ -359,83 +407,83 @@ Parsed Parser::parse_group() {
 
 // if: 'if' list 'then' list ('elif' list 'then' list)* ('else' list)? 'fi'
 Parsed Parser::parse_if() {
-    if (!expect_keyword("if")) return missing("if");
+    if (!expect_keyword(Keyword::If)) return missing(Keyword::If);
     Parsed part = parse_list(kThen);
     if (!part) return part;
     If node;
     node.cond = std::move(*part);
-    if (!expect_keyword("then")) return missing("then");
+    if (!expect_keyword(Keyword::Then)) return missing(Keyword::Then);
     if (!(part = parse_list(kThenBody))) return part;
     node.then_body = std::move(*part);
-    while (expect_keyword("elif")) {
+    while (expect_keyword(Keyword::Elif)) {
         ElifClause& clause = node.elifs.emplace_back();
         if (!(part = parse_list(kThen))) return part;
         clause.cond = std::move(*part);
-        if (!expect_keyword("then")) return missing("then");
+        if (!expect_keyword(Keyword::Then)) return missing(Keyword::Then);
         if (!(part = parse_list(kThenBody))) return part;
         clause.body = std::move(*part);
     }
-    if (expect_keyword("else")) {
+    if (expect_keyword(Keyword::Else)) {
         if (!(part = parse_list(kFi))) return part;
         node.else_body.emplace(std::move(*part));
     }
-    if (!expect_keyword("fi")) return missing("fi");
+    if (!expect_keyword(Keyword::Fi)) return missing(Keyword::Fi);
     return Node{std::move(node)};
 }
 
 // for: 'for' name ('in' word*)? (';' | newline)* 'do' list 'done'
 Parsed Parser::parse_for() {
-    if (!expect_keyword("for")) return missing("for");
+    if (!expect_keyword(Keyword::For)) return missing(Keyword::For);
     Token* var = next_token();
     auto* var_word = var ? std::get_if<tok::Word>(var) : nullptr;
     if (!var_word) return error("expected variable after 'for'");
     if (!is_plain_name(var_word->segs)) return error("invalid for-loop variable");
     For node;
     node.var = std::move(var_word->segs[0].text);
-    if (expect_keyword("in")) {
+    if (expect_keyword(Keyword::In)) {
         while (peek_is<tok::Word>()) {
             node.words.push_back(take_word());
         }
     }
     while (accept<tok::Semi>() || accept<tok::Newline>()) {
     }
-    if (!expect_keyword("do")) return missing("do");
+    if (!expect_keyword(Keyword::Do)) return missing(Keyword::Do);
     Parsed body = parse_list(kDone);
     if (!body) return body;
-    if (!expect_keyword("done")) return missing("done");
+    if (!expect_keyword(Keyword::Done)) return missing(Keyword::Done);
     node.body = std::move(*body);
     return Node{std::move(node)};
 }
 
 // loop: ('while' | 'until') list 'do' list 'done'
 Parsed Parser::parse_loop(bool until) {
-    const std::string_view word = until ? "until" : "while";
+    const Keyword word = until ? Keyword::Until : Keyword::While;
     if (!expect_keyword(word)) return missing(word);
     Parsed cond = parse_list(kDo);
     if (!cond) return cond;
-    if (!expect_keyword("do")) return missing("do");
+    if (!expect_keyword(Keyword::Do)) return missing(Keyword::Do);
     Parsed body = parse_list(kDone);
     if (!body) return body;
-    if (!expect_keyword("done")) return missing("done");
+    if (!expect_keyword(Keyword::Done)) return missing(Keyword::Done);
     return Node{Loop{std::move(*cond), std::move(*body), until}};
 }
 
 // case: 'case' word 'in' newline* (case_arm newline*)* 'esac'
 Parsed Parser::parse_case() {
-    if (!expect_keyword("case")) return missing("case");
+    if (!expect_keyword(Keyword::Case)) return missing(Keyword::Case);
     Token* subject = next_token();
     auto* subject_word = subject ? std::get_if<tok::Word>(subject) : nullptr;
     if (!subject_word) return error("expected word after 'case'");
     Case node;
     node.word = std::move(subject_word->segs);
-    if (!expect_keyword("in")) return missing("in");
+    if (!expect_keyword(Keyword::In)) return missing(Keyword::In);
     skip_newlines();
-    while (peek() && peek_keyword() != "esac") {
+    while (peek() && peek_keyword() != Keyword::Esac) {
         Parsed arm = parse_case_arm(node.arms.emplace_back());
         if (!arm) return arm;
         skip_newlines();
     }
-    if (!expect_keyword("esac")) return missing("esac");
+    if (!expect_keyword(Keyword::Esac)) return missing(Keyword::Esac);
     return Node{std::move(node)};
 }
 
@@ -446,7 +494,7 @@ Parsed Parser::parse_case_arm(CaseArm& arm) {
     Items items;
     while (true) {
         skip_newlines();
-        if (accept<tok::DSemi>() || !peek() || peek_keyword() == "esac") break;
+        if (accept<tok::DSemi>() || !peek() || peek_keyword() == Keyword::Esac) break;
         Parsed item = parse_and_or();
         if (!item) return item;
         items.add(std::move(*item));
