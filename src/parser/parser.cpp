@@ -6,6 +6,8 @@
 #include <array>
 #include <initializer_list>
 #include <iterator>
+#include <memory>
+#include <memory_resource>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -116,7 +118,7 @@ std::size_t assignment_name_length(const Word& word) {
 }
 
 // The word itself becomes the value once its first segment loses `NAME=`.
-[[gnu::noinline]] void add_assignment(std::vector<Assignment>& assigns, Word word,
+[[gnu::noinline]] void add_assignment(List<Assignment>& assigns, Word word,
                                       std::size_t name_length) {
     Assignment& a = assigns.emplace_back();
     std::string& first = word[0].text;
@@ -150,7 +152,7 @@ public:
 private:
     std::size_t count_ = 0;
     Node first_;
-    std::vector<Node> rest_;  // every item once there are two
+    List<Node> rest_;  // every item once there are two
 };
 
 // Messages are built out of line: the parse functions recurse once per level of nesting, and
@@ -171,7 +173,7 @@ private:
 
 class Parser {
 public:
-    explicit Parser(TokenList tokens) : tokens_(std::move(tokens)) {}
+    Parser(TokenList tokens, TokenStream* stream) : tokens_(std::move(tokens)), stream_(stream) {}
 
     Parsed parse_all() {
         Parsed tree = parse_list({});
@@ -182,9 +184,10 @@ public:
     }
 
 private:
-    // The tokens not yet consumed. Each is dropped as it is consumed, so that a long script's
-    // token list shrinks while its tree grows and the tree reuses the memory it gives back.
-    TokenList tokens_;
+    // The tokens not yet consumed, each dropped as it is consumed. With a stream they are
+    // only the few read ahead: the list is refilled from the stream when it runs dry.
+    mutable TokenList tokens_;
+    TokenStream* stream_;  // null when the list holds every token from the start
     std::size_t pos_ = 0;  // how many tokens were consumed: the position of tokens_.front()
     Token taken_;          // the token that next_token() consumed last
     int depth_ = 0;        // levels of nesting in the tree being built
@@ -213,7 +216,11 @@ private:
         int levels_ = 0;
     };
 
-    const Token* peek() const { return tokens_.empty() ? nullptr : &tokens_.front(); }
+    const Token* peek() const {
+        if (tokens_.empty() && !read_more()) return nullptr;
+        return &tokens_.front();
+    }
+    bool read_more() const { return stream_ && stream_->read(tokens_); }
     // Consumes the next token, which must exist.
     void advance() {
         tokens_.pop_front();
@@ -238,7 +245,7 @@ private:
     [[gnu::noinline]] Keyword peek_keyword() const;
     // Consumes the next token and returns it, valid until the next call; null at the end.
     Token* next_token() {
-        if (tokens_.empty()) return nullptr;
+        if (!peek()) return nullptr;
         taken_ = std::move(tokens_.front());
         advance();
         return &taken_;
@@ -271,7 +278,7 @@ private:
     [[gnu::noinline]] Parsed parse_loop(bool until);
     [[gnu::noinline]] Parsed parse_case();
     [[gnu::noinline]] Parsed parse_case_arm(CaseArm& arm);
-    [[gnu::noinline]] Parsed parse_case_patterns(std::vector<Word>& patterns);
+    [[gnu::noinline]] Parsed parse_case_patterns(List<Word>& patterns);
     [[gnu::noinline]] Parsed parse_simple();
     [[gnu::noinline]] Parsed parse_redirect(Simple& node);
     [[gnu::noinline]] Parsed parse_function_def(std::string name);
@@ -297,7 +304,8 @@ bool Parser::expect_keyword(Keyword word) {
 // targets among them.
 std::size_t Parser::words_ahead() const {
     std::size_t count = 0;
-    for (const Token& token : tokens_) {
+    for (std::size_t i = 0; i < tokens_.size() || read_more(); ++i) {
+        const Token& token = tokens_[i];
         if (std::holds_alternative<tok::Word>(token)) {
             ++count;
         } else if (!std::holds_alternative<tok::Redir>(token)) {
@@ -361,7 +369,7 @@ Parsed Parser::parse_and_or() {
 Parsed Parser::parse_pipeline() {
     Parsed first = parse_command();
     if (!first || !peek_is<tok::Pipe>()) return first;
-    std::vector<Node> stages;
+    List<Node> stages;
     stages.push_back(std::move(*first));
     while (accept<tok::Pipe>()) {
         skip_newlines();
@@ -506,7 +514,7 @@ Parsed Parser::parse_case_arm(CaseArm& arm) {
 }
 
 // patterns: '('? word ('|' word)* ')' -- the node returned is only a success marker
-Parsed Parser::parse_case_patterns(std::vector<Word>& patterns) {
+Parsed Parser::parse_case_patterns(List<Word>& patterns) {
     accept<tok::LParen>();
     while (true) {
         Token* pattern = next_token();
@@ -570,6 +578,20 @@ Parsed Parser::parse_function_def(std::string name) {
     return Node{FunctionDef{std::move(name), std::move(*body)}};
 }
 
+// Makes `resource` the default memory resource for its lifetime, so that the tree the parser
+// builds takes its memory there.
+class DefaultResource {
+public:
+    explicit DefaultResource(std::pmr::memory_resource* resource)
+        : previous_(std::pmr::set_default_resource(resource)) {}
+    ~DefaultResource() { std::pmr::set_default_resource(previous_); }
+    DefaultResource(const DefaultResource&) = delete;
+    DefaultResource& operator=(const DefaultResource&) = delete;
+
+private:
+    std::pmr::memory_resource* previous_;
+};
+
 }  // namespace
 
 bool is_valid_name(std::string_view text) {
@@ -580,8 +602,39 @@ bool is_valid_name(std::string_view text) {
     });
 }
 
-Result<Node, std::string> parse(TokenList tokens) {
-    return Parser(std::move(tokens)).parse_all();
+namespace {
+
+Result<Tree, std::string> parse_tokens(TokenList tokens, TokenStream* stream) {
+    // Nodes are many and small, and all of them die together: they are bumped out of large
+    // blocks instead of allocated one by one, and released with the blocks.
+    auto arena =
+        std::make_unique<std::pmr::monotonic_buffer_resource>(std::pmr::new_delete_resource());
+    Parsed root = [&] {
+        const DefaultResource in_arena(arena.get());
+        return Parser(std::move(tokens), stream).parse_all();
+    }();
+    if (!root) return fail(std::move(root).error());
+    return Tree(std::move(arena), std::move(*root));
+}
+
+}  // namespace
+
+Result<Tree, std::string> parse(TokenList tokens) {
+    return parse_tokens(std::move(tokens), nullptr);
+}
+
+Result<Tree, std::string> parse_text(std::string_view text) {
+    TokenStream stream(text);
+    auto tree = parse_tokens({}, &stream);
+    if (!tree) {
+        // The text is lexed to its end all the same: an unterminated quote anywhere in it is
+        // the error to report, as it is when the whole text is lexed first.
+        TokenList rest;
+        while (stream.read(rest))
+            rest.clear();
+    }
+    if (stream.error()) return fail(*stream.error());
+    return tree;
 }
 
 }  // namespace kiln
