@@ -13,6 +13,8 @@
 #include <string_view>
 #include <utility>
 
+#include "parser/arena.hpp"
+
 namespace kiln {
 namespace {
 
@@ -607,8 +609,7 @@ namespace {
 Result<Tree, std::string> parse_tokens(TokenList tokens, TokenStream* stream) {
     // Nodes are many and small, and all of them die together: they are bumped out of large
     // blocks instead of allocated one by one, and released with the blocks.
-    auto arena =
-        std::make_unique<std::pmr::monotonic_buffer_resource>(std::pmr::new_delete_resource());
+    std::unique_ptr<std::pmr::memory_resource> arena = make_tree_arena();
     Parsed root = [&] {
         const DefaultResource in_arena(arena.get());
         return Parser(std::move(tokens), stream).parse_all();
