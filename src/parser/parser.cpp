@@ -302,17 +302,20 @@ bool Parser::expect_keyword(Keyword word) {
     return true;
 }
 
-// The words from the next token up to the end of the simple command, with redirection
-// targets among them.
+// The words from the next token up to the end of the simple command, redirection targets
+// left out.
 std::size_t Parser::words_ahead() const {
     std::size_t count = 0;
+    bool target = false;  // the word after a redirection is its target
     for (std::size_t i = 0; i < tokens_.size() || read_more(); ++i) {
         const Token& token = tokens_[i];
-        if (std::holds_alternative<tok::Word>(token)) {
-            ++count;
-        } else if (!std::holds_alternative<tok::Redir>(token)) {
-            break;
+        if (std::holds_alternative<tok::Redir>(token)) {
+            target = true;
+            continue;
         }
+        if (!std::holds_alternative<tok::Word>(token)) break;
+        if (!target) ++count;
+        target = false;
     }
     return count;
 }
@@ -548,7 +551,7 @@ Parsed Parser::parse_simple() {
             add_assignment(node.assigns, std::move(word), name_length);
         } else {
             // The command's words are counted once here instead of regrowing the list word by
-            // word (a redirection target is counted too; the spare slot costs little).
+            // word: in the arena a list that grows leaves its old storage behind.
             node.words.reserve(1 + words_ahead());
             node.words.push_back(std::move(word));
             have_command_word = true;
