@@ -134,7 +134,7 @@ std::size_t assignment_name_length(const Word& word) {
 // second one arrives, so that it needs no list of its own.
 class Items {
 public:
-    void add(Node item) {
+    void add(Node&& item) {
         if (count_++ == 0) {
             first_ = std::move(item);
             return;
@@ -361,28 +361,41 @@ Parsed Parser::parse_and_or() {
     while (left && (peek_is<tok::AndAnd>() || peek_is<tok::OrOr>())) {
         const bool is_or = peek_is<tok::OrOr>();
         advance();
-        if (!nest.deepen()) return error("nesting too deep");
+        if (!nest.deepen()) {
+            left = error("nesting too deep");
+            break;
+        }
         skip_newlines();
         Parsed right = parse_pipeline();
-        if (!right) return right;
+        if (!right) {
+            left = std::move(right);
+            break;
+        }
         *left = Node{AndOr{std::move(*left), std::move(*right), is_or}};
     }
+    // Every path returns the one named result, which is then built in the caller's place
+    // instead of moved there.
     return left;
 }
 
 // pipeline: command ('|' newline* command)*
 Parsed Parser::parse_pipeline() {
-    Parsed first = parse_command();
-    if (!first || !peek_is<tok::Pipe>()) return first;
-    List<Node> stages;
-    stages.push_back(std::move(*first));
-    while (accept<tok::Pipe>()) {
-        skip_newlines();
-        Parsed next = parse_command();
-        if (!next) return next;
-        stages.push_back(std::move(*next));
+    Parsed result = parse_command();
+    if (result && peek_is<tok::Pipe>()) {
+        List<Node> stages;
+        stages.push_back(std::move(*result));
+        while (accept<tok::Pipe>()) {
+            skip_newlines();
+            Parsed next = parse_command();
+            if (!next) {
+                result = std::move(next);
+                return result;
+            }
+            stages.push_back(std::move(*next));
+        }
+        *result = Node{Pipeline{std::move(stages)}};
     }
-    return Node{Pipeline{std::move(stages)}};
+    return result;  // one named result on every path, as in parse_and_or
 }
 
 // command: if | for | while | until | case | subshell | group | simple
