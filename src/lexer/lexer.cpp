@@ -123,6 +123,13 @@ private:
 
     void end_word() {
         if (!in_word_) return;
+        // Most words are one unquoted run: it becomes the word's only segment directly.
+        if (segs_.empty() && !pending_.empty()) {
+            emit(std::in_place_type<tok::Word>, Word(Seg{std::move(pending_), Quote::None}));
+            pending_.clear();
+            in_word_ = false;
+            return;
+        }
         flush_pending();
         // Built in place: a word moved through a temporary costs a copy of its short text.
         if (!segs_.empty()) emit(std::in_place_type<tok::Word>, std::move(segs_));
