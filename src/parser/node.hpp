@@ -45,7 +45,11 @@ public:
     }
     // A new value for the child goes into the child's own place.
     Box& operator=(T value) {
-        *p_ = std::move(value);
+        if (p_) {
+            *p_ = std::move(value);
+        } else {
+            p_ = make(std::move(value));
+        }
         return *this;
     }
     ~Box() {
