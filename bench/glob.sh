@@ -2,6 +2,8 @@
 # Times filename expansion in kiln against bash (with globstar), whole processes each:
 #   echo *        in a directory of 20,000 files               (goal: no slower than bash)
 #   echo **/*.c   in a tree of 20,000 files in 420 directories  (goal: no slower than bash)
+#   echo * and echo f00*.txt (100 matches), 40 times each, in a directory of 10,000 files,
+#   one script in dash, bash and kiln                           (goal: no slower than dash)
 # Both shells must print the same names; the script stops when they differ.
 # Usage: bench/glob.sh [path/to/kiln]   (default: build/kiln). Needs hyperfine.
 # KILN_BENCH_DIR picks the scratch directory.
@@ -19,8 +21,13 @@ echo "scratch: $WORK"
 # ---- fixtures ------------------------------------------------------------------------------
 # flat: 20,000 files. tree: 20 top directories with 20 subdirectories each, 50 files in every
 # one of the 400 leaves (half of them .c): 20,000 files, 10,000 matching.
-mkdir flat tree
+mkdir flat tree ten
 ( cd flat && seq -f 'file-%05g.txt' 1 20000 | xargs touch )
+( cd ten && seq -f 'f%04g.txt' 0 9999 | xargs touch )
+{
+    echo 'cd ten'
+    echo "for i in $(seq 40 | tr '\n' ' '); do echo * > /dev/null; echo f00*.txt > /dev/null; done"
+} > repeat.sh
 (
     cd tree
     for top in $(seq -w 1 20); do
@@ -47,6 +54,7 @@ check_same() {
 }
 
 check_same flat '*'
+check_same ten 'f00*.txt'
 check_same tree '**/*.c'
 
 echo
@@ -60,3 +68,10 @@ echo "== echo **/*.c in a tree of 20,000 files"
 hyperfine --warmup 3 --min-runs 30 -N \
     -n 'bash (globstar)' "bash -O globstar -c 'cd $WORK/tree && echo **/*.c'" \
     -n 'kiln' "$KILN -c 'cd $WORK/tree && echo **/*.c'"
+
+echo
+echo "== echo * and echo f00*.txt, 40 times each, in a directory of 10,000 files"
+hyperfine --warmup 3 --min-runs 10 -N \
+    -n 'dash' "dash $WORK/repeat.sh" \
+    -n 'bash' "bash $WORK/repeat.sh" \
+    -n 'kiln' "$KILN $WORK/repeat.sh"

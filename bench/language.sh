@@ -8,6 +8,9 @@
 #   2,000 starts of an external program              goal: at most 1.0x dash
 #   10,000 command substitutions of a builtin        goal: at most 0.1x dash
 #   a generated 20,000-line script, parsed and run   goal: at most 0.8x dash
+#   the same script sourced 20 times                 goal: at most 0.8x dash
+#   a 24,000-line script of `if false; then ... fi` blocks sourced 20 times, so that nearly
+#   all of the time is parsing                       goal: at most 1.0x dash, peak 4 MiB
 # Every workload is one script file that all three shells run unchanged.
 # Usage: bench/language.sh [path/to/kiln]   (default: build/kiln). Needs hyperfine.
 set -eu
@@ -45,9 +48,15 @@ seq 20000 | awk '{
     else if (n == 2) printf "case $a in line*) d=1;; *) d=2;; esac\n"
     else printf "echo \"$a $b $c $d\" > /dev/null\n"
 }' > script.sh
+# Blocks that never run: the cost is reading, lexing and parsing the text.
+awk 'BEGIN { for (i = 1; i <= 6000; i++)
+    printf "if false; then\n    echo \"block %d $a\" > /dev/null\n    x=%d; y=$(echo $x)\nfi\n", i, i
+}' > blocks.sh
+for i in $(seq 20); do echo '. ./script.sh'; done > sourced.sh
+for i in $(seq 20); do echo '. ./blocks.sh'; done > parse.sh
 
 printf '\n%-14s %12s %12s %12s %10s %10s\n' workload dash bash kiln kiln/dash bash/dash
-for w in startup builtins functions variables programs substitutions script; do
+for w in startup builtins functions variables programs substitutions script sourced parse; do
     hyperfine -N --style none --warmup 1 --min-runs 5 --export-csv "$w.csv" \
         "dash $w.sh" "bash $w.sh" "$KILN $w.sh" > /dev/null 2> "$w.err" ||
         { cat "$w.err" >&2; exit 1; }
@@ -56,3 +65,10 @@ for w in startup builtins functions variables programs substitutions script; do
         END { printf "%-14s %10.2fms %10.2fms %10.2fms %10.2f %10.2f\n",
                      w, m[1] * 1000, m[2] * 1000, m[3] * 1000, m[3] / m[1], m[2] / m[1] }' "$w.csv"
 done
+
+# Peak memory of the parse-only workload, which holds a whole tree of 24,000 lines.
+printf '\n%-14s' 'parse peak'
+for sh in dash bash "$KILN"; do
+    printf ' %10sKiB' "$(/usr/bin/time -f %M "$sh" parse.sh 2>&1 >/dev/null | tail -n 1)"
+done
+echo

@@ -2,6 +2,7 @@
 #include "common/text.hpp"
 
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -52,14 +53,22 @@ void append_utf8(std::string& out, char32_t cp) {
     }
 }
 
+namespace {
+
+// Whether the eight bytes at `pos` are all ASCII.
+bool eight_ascii(std::string_view text, std::size_t pos) {
+    std::uint64_t eight = 0;
+    std::memcpy(&eight, text.data() + pos, sizeof eight);
+    return (eight & 0x8080808080808080U) == 0;
+}
+
+}  // namespace
+
 bool is_valid_utf8(std::string_view text) {
-    constexpr std::uint64_t kHighBits = 0x8080808080808080u;
     for (std::size_t i = 0; i < text.size();) {
-        // Eight ASCII bytes at a time: large captured outputs are mostly ASCII.
-        std::uint64_t word = 0;
-        if (i + sizeof word <= text.size() &&
-            (std::memcpy(&word, text.data() + i, sizeof word), (word & kHighBits) == 0)) {
-            i += sizeof word;
+        // Scripts are mostly ASCII: eight bytes at a time while none has its high bit set.
+        if (i + 8 <= text.size() && eight_ascii(text, i)) {
+            i += 8;
             continue;
         }
         if (static_cast<unsigned char>(text[i]) < 0x80) {

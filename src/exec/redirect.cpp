@@ -5,7 +5,7 @@
 
 namespace kiln {
 
-std::optional<RedirectPlan> plan_redirects(ShellState& state, const std::vector<Redirect>& list) {
+std::optional<RedirectPlan> plan_redirects(ShellState& state, std::span<const Redirect> list) {
     RedirectPlan plan;
     for (const Redirect& r : list) {
         std::string target = expand_word_single(state, r.target);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,7 +27,7 @@ struct RedirectPlan {
 
 // Expands the targets and reads `<` files. A file that cannot be read is reported and gives
 // absent (the command then fails with status 1).
-std::optional<RedirectPlan> plan_redirects(ShellState& state, const std::vector<Redirect>& list);
+std::optional<RedirectPlan> plan_redirects(ShellState& state, std::span<const Redirect> list);
 
 platform::OsResult<platform::Handle> open_for_output(const std::string& path, bool append);
 

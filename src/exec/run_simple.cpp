@@ -13,7 +13,7 @@
 namespace kiln {
 namespace {
 
-std::vector<std::string> expand_words(ShellState& state, const std::vector<Word>& words) {
+std::vector<std::string> expand_words(ShellState& state, std::span<const Word> words) {
     std::vector<std::string> argv;
     argv.reserve(words.size());
     for (const Word& w : words)
@@ -64,7 +64,7 @@ int store(ShellState& state, int status) {
     return status;
 }
 
-int run_assignments(ShellState& state, const std::vector<Assignment>& assigns) {
+int run_assignments(ShellState& state, std::span<const Assignment> assigns) {
     bool ok = true;
     for (const Assignment& a : assigns)
         ok &= assign(state, a.name, expand_word_single(state, a.value));
@@ -75,7 +75,7 @@ int run_assignments(ShellState& state, const std::vector<Assignment>& assigns) {
 // construction, undone in reverse order on destruction.
 class PrefixScope {
 public:
-    PrefixScope(ShellState& state, const std::vector<Assignment>& assigns) : state_(state) {
+    PrefixScope(ShellState& state, std::span<const Assignment> assigns) : state_(state) {
         for (const Assignment& a : assigns) {
             std::string value = expand_word_single(state, a.value);
             saved_.emplace_back(a.name, get_var(state, a.name));

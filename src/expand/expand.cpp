@@ -8,7 +8,6 @@
 #include "common/text.hpp"
 #include "exec/exec.hpp"
 #include "expand/pattern.hpp"
-#include "lexer/lexer.hpp"
 #include "parser/parser.hpp"
 #include "platform/platform.hpp"
 
@@ -68,12 +67,7 @@ void append_var(const ShellState& state, std::string_view name, std::string& out
 // Runs the text in this shell with its standard output collected; syntax errors are reported
 // and give an empty result.
 std::string substitute_command(ShellState& state, std::string_view inner) {
-    auto tokens = tokenize(inner);
-    if (!tokens) {
-        platform::write_stderr("kiln: " + tokens.error() + "\n");
-        return {};
-    }
-    auto tree = parse(std::move(*tokens));
+    auto tree = parse_text(inner);
     if (!tree) {
         platform::write_stderr("kiln: " + tree.error() + "\n");
         return {};
@@ -191,6 +185,7 @@ void finish_field(std::vector<std::string>& fields, std::string text, bool patte
         fields.push_back(std::move(text));  // malformed, or nothing matched: kept as typed
         return;
     }
+    fields.reserve(fields.size() + matches->size());
     for (std::string& path : *matches)
         fields.push_back(std::move(path));
 }

@@ -3,7 +3,9 @@
 #include "expand/pattern.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <utility>
 
 #include "common/text.hpp"
@@ -108,6 +110,62 @@ bool step(const PatternToken& token, const std::vector<char32_t>& subject,
     return any_reached;
 }
 
+// The character at `pos`: ASCII directly, anything else through the decoder.
+Decoded char_at(std::string_view text, std::size_t pos) {
+    const auto byte = static_cast<unsigned char>(text[pos]);
+    if (byte < 0x80) return {byte, 1};
+    return decode_utf8(text, pos);
+}
+
+// Whether a token that takes exactly one character takes `cp`.
+bool takes(const PatternToken& token, char32_t cp) {
+    switch (token.kind) {
+        case Kind::Char:
+            return token.ch == cp;
+        case Kind::Any:
+            return true;
+        case Kind::Set:
+            return set_contains(token, cp);
+        case Kind::Star:
+        case Kind::AnyDirs:
+            break;
+    }
+    return false;
+}
+
+// Matching for a pattern without `**`: every token but `*` takes one character, so when a
+// token fails, only the last star before it needs to take one character more. One pass over
+// the subject settles nearly every pattern, and a literal prefix rules most names out within
+// a few bytes.
+bool match_stars(std::span<const PatternToken> tokens, std::string_view subject) {
+    constexpr std::size_t kNone = std::string_view::npos;
+    std::size_t t = 0;
+    std::size_t s = 0;
+    std::size_t star_t = kNone;  // the token after the last star passed, and where it began
+    std::size_t star_s = 0;
+    while (s < subject.size()) {
+        if (t < tokens.size() && tokens[t].kind == Kind::Star) {
+            star_t = ++t;
+            star_s = s;
+            if (star_t == tokens.size()) return true;  // a final star takes all the rest
+            continue;
+        }
+        const Decoded d = char_at(subject, s);
+        if (t < tokens.size() && takes(tokens[t], d.cp)) {
+            ++t;
+            s += d.len;
+            continue;
+        }
+        if (star_t == kNone) return false;
+        t = star_t;
+        star_s += char_at(subject, star_s).len;
+        s = star_s;
+    }
+    while (t < tokens.size() && tokens[t].kind == Kind::Star)
+        ++t;
+    return t == tokens.size();
+}
+
 }  // namespace
 
 Result<Pattern, std::string> Pattern::compile(std::string_view text) {
@@ -131,13 +189,16 @@ Result<Pattern, std::string> Pattern::compile(std::string_view text) {
             token.ch = d.cp;
             i += d.len;
         }
+        pattern.any_dirs_ = pattern.any_dirs_ || token.kind == Kind::AnyDirs;
         pattern.tokens_.push_back(std::move(token));
     }
     return pattern;
 }
 
 bool Pattern::matches(std::string_view subject) const {
-    // Positions are counted in characters; the subject is decoded once.
+    if (!any_dirs_) return match_stars(tokens_, subject);
+    // With `**` the set of reachable positions is carried token by token. Positions are counted in
+    // characters; the subject is decoded once.
     thread_local std::vector<char32_t> chars;
     thread_local std::vector<unsigned char> cur;
     thread_local std::vector<unsigned char> next;
@@ -330,6 +391,7 @@ private:
 
     void match_entries(const std::string& base, const Entries& entries, std::size_t i) {
         const Component& part = plan_.parts[i];
+        if (found_.empty() && is_last(i)) found_.reserve(entries.size());
         for (const platform::DirEntry& entry : entries) {
             if (!part.pattern->matches(entry.name)) continue;
             if (is_last(i)) {
@@ -366,16 +428,41 @@ private:
     std::vector<std::string> found_;
 };
 
+// The paths in byte order, each once ("**/a/**/b" can reach one path by two routes). Names
+// nearly always differ within their first eight bytes, so the sort compares those as one
+// integer and whole paths only on a tie, and it moves small keys instead of strings.
+std::vector<std::string> sorted_once(std::vector<std::string> paths) {
+    struct Key {
+        std::uint64_t prefix;  // the first eight bytes, big-endian, zero-padded
+        std::size_t index;
+    };
+    std::vector<Key> keys(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const std::string& path = paths[i];
+        std::uint64_t prefix = 0;
+        for (std::size_t b = 0; b < 8; ++b) {
+            prefix = prefix << 8 | (b < path.size() ? static_cast<unsigned char>(path[b]) : 0U);
+        }
+        keys[i] = {prefix, i};
+    }
+    std::sort(keys.begin(), keys.end(), [&paths](const Key& a, const Key& b) {
+        return a.prefix != b.prefix ? a.prefix < b.prefix : paths[a.index] < paths[b.index];
+    });
+    std::vector<std::string> sorted;
+    sorted.reserve(paths.size());
+    for (const Key& key : keys) {
+        std::string& path = paths[key.index];
+        if (sorted.empty() || sorted.back() != path) sorted.push_back(std::move(path));
+    }
+    return sorted;
+}
+
 }  // namespace
 
 Result<std::vector<std::string>, std::string> glob_paths(std::string_view pattern) {
     if (auto compiled = Pattern::compile(pattern); !compiled) return fail(compiled.error());
     const Plan plan = make_plan(pattern);
-    std::vector<std::string> found = Walker(plan, join_separator(pattern)).run();
-    // "**/a/**/b" can reach one path by two routes; a path is listed once.
-    std::sort(found.begin(), found.end());
-    found.erase(std::unique(found.begin(), found.end()), found.end());
-    return found;
+    return sorted_once(Walker(plan, join_separator(pattern)).run());
 }
 
 }  // namespace kiln

@@ -52,6 +52,7 @@ public:
 private:
     Pattern() = default;
     std::vector<PatternToken> tokens_;
+    bool any_dirs_ = false;  // holds a `**`, which only the position-set walk can follow
 };
 
 // True when the text holds a pattern character: `*`, `?` or `[`.

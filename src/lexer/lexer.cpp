@@ -73,14 +73,28 @@ class Lexer {
 public:
     explicit Lexer(std::string_view text) : text_(text) {}
 
-    Result<TokenList, std::string> run() {
-        while (pos_ < text_.size()) {
+    // Appends the tokens of the next steps to `out`, a batch of them so that the call costs
+    // little per token; false once the text is done or an error stopped the scan.
+    bool read(TokenList& out) {
+        constexpr std::size_t kBatch = 64;
+        out_ = &out;
+        const std::size_t before = emitted_;
+        while (pos_ < text_.size() && emitted_ - before < kBatch) {
             auto step = read_next();
-            if (!step) return fail(step.error());
+            if (!step) {
+                error_ = std::move(step).error();
+                pos_ = text_.size();
+                done_ = true;
+            }
         }
-        end_word();
-        return std::move(tokens_);
+        if (pos_ == text_.size() && !done_) {
+            end_word();
+            done_ = true;
+        }
+        return !error_ && emitted_ != before;
     }
+
+    const std::optional<std::string>& error() const { return error_; }
 
 private:
     std::string_view text_;
@@ -88,7 +102,16 @@ private:
     std::string pending_;  // the current unquoted run of the word being built
     Word segs_;            // finished segments of that word
     bool in_word_ = false;
-    TokenList tokens_;
+    bool done_ = false;  // the last word was ended, or an error stopped the scan
+    std::optional<std::string> error_;
+    TokenList* out_ = nullptr;  // where tokens go
+    std::size_t emitted_ = 0;   // tokens made so far
+
+    template <class... Args>
+    void emit(Args&&... args) {
+        out_->emplace_back(std::forward<Args>(args)...);
+        ++emitted_;
+    }
 
     bool next_is(char c) const { return pos_ + 1 < text_.size() && text_[pos_ + 1] == c; }
 
@@ -100,9 +123,16 @@ private:
 
     void end_word() {
         if (!in_word_) return;
+        // Most words are one unquoted run: it becomes the word's only segment directly.
+        if (segs_.empty() && !pending_.empty()) {
+            emit(std::in_place_type<tok::Word>, Word(Seg{std::move(pending_), Quote::None}));
+            pending_.clear();
+            in_word_ = false;
+            return;
+        }
         flush_pending();
         // Built in place: a word moved through a temporary costs a copy of its short text.
-        if (!segs_.empty()) tokens_.emplace_back(std::in_place_type<tok::Word>, std::move(segs_));
+        if (!segs_.empty()) emit(std::in_place_type<tok::Word>, std::move(segs_));
         segs_.clear();
         in_word_ = false;
     }
@@ -140,7 +170,7 @@ Result<void, std::string> Lexer::read_next() {
             return {};
         case '\n':
             end_word();
-            tokens_.emplace_back(tok::Newline{});
+            emit(tok::Newline{});
             ++pos_;
             return {};
         case ';':
@@ -161,7 +191,7 @@ Result<void, std::string> Lexer::read_next() {
             if (in_word_) {
                 read_ordinary();
             } else {
-                tokens_.emplace_back(tok::RBrace{});
+                emit(tok::RBrace{});
                 ++pos_;
             }
             return {};
@@ -194,20 +224,20 @@ void Lexer::read_operator() {
     const bool doubled = next_is(c);
     switch (c) {
         case ';':
-            tokens_.emplace_back(doubled ? Token{tok::DSemi{}} : Token{tok::Semi{}});
+            emit(doubled ? Token{tok::DSemi{}} : Token{tok::Semi{}});
             break;
         case '|':
-            tokens_.emplace_back(doubled ? Token{tok::OrOr{}} : Token{tok::Pipe{}});
+            emit(doubled ? Token{tok::OrOr{}} : Token{tok::Pipe{}});
             break;
         case '&':
-            tokens_.emplace_back(doubled ? Token{tok::AndAnd{}} : Token{tok::Amp{}});
+            emit(doubled ? Token{tok::AndAnd{}} : Token{tok::Amp{}});
             break;
         case '(':
-            tokens_.emplace_back(tok::LParen{});
+            emit(tok::LParen{});
             pos_ += 1;
             return;
         default:
-            tokens_.emplace_back(tok::RParen{});
+            emit(tok::RParen{});
             pos_ += 1;
             return;
     }
@@ -219,13 +249,13 @@ void Lexer::read_redirection() {
     const std::optional<std::uint32_t> fd = take_fd_prefix();
     end_word();
     if (text_[pos_] == '<') {
-        tokens_.emplace_back(tok::Redir{fd, RedirOp::In});
+        emit(tok::Redir{fd, RedirOp::In});
         pos_ += 1;
     } else if (next_is('>')) {
-        tokens_.emplace_back(tok::Redir{fd, RedirOp::Append});
+        emit(tok::Redir{fd, RedirOp::Append});
         pos_ += 2;
     } else {
-        tokens_.emplace_back(tok::Redir{fd, RedirOp::Out});
+        emit(tok::Redir{fd, RedirOp::Out});
         pos_ += 1;
     }
 }
@@ -245,7 +275,7 @@ void Lexer::read_open_brace() {
         return;
     }
     if (pos_ + 1 == text_.size() || is_brace_follower(text_[pos_ + 1])) {
-        tokens_.emplace_back(tok::LBrace{});
+        emit(tok::LBrace{});
         ++pos_;
         return;
     }
@@ -370,7 +400,27 @@ Result<void, std::string> Lexer::read_double_quoted() {
 }  // namespace
 
 Result<TokenList, std::string> tokenize(std::string_view text) {
-    return Lexer(text).run();
+    Lexer lexer(text);
+    TokenList tokens;
+    while (lexer.read(tokens)) {
+    }
+    if (lexer.error()) return fail(*lexer.error());
+    return tokens;
+}
+
+struct TokenStream::State {
+    Lexer lexer;
+};
+
+TokenStream::TokenStream(std::string_view text) : state_(std::make_unique<State>(Lexer(text))) {}
+TokenStream::~TokenStream() = default;
+
+bool TokenStream::read(TokenList& out) {
+    return state_->lexer.read(out);
+}
+
+const std::optional<std::string>& TokenStream::error() const {
+    return state_->lexer.error();
 }
 
 }  // namespace kiln

@@ -33,6 +33,7 @@ public:
     using size_type = std::size_t;
 
     Word() = default;
+    explicit Word(Seg seg) : v_(std::move(seg)) {}
     Word(std::initializer_list<Seg> segs) {
         for (const Seg& seg : segs)
             push_back(seg);

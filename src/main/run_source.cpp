@@ -1,7 +1,6 @@
 // run_source: the one road by which shell text runs, lexed and parsed whole before any of it
 // is evaluated.
 #include "exec/exec.hpp"
-#include "lexer/lexer.hpp"
 #include "main/shell.hpp"
 #include "parser/parser.hpp"
 #include "platform/platform.hpp"
@@ -18,9 +17,7 @@ int report_syntax_error(ShellState& state, const std::string& message) {
 }  // namespace
 
 int run_source(ShellState& state, std::string_view text) {
-    auto tokens = tokenize(text);
-    if (!tokens) return report_syntax_error(state, tokens.error());
-    auto tree = parse(std::move(*tokens));
+    auto tree = parse_text(text);
     if (!tree) return report_syntax_error(state, tree.error());
     return evaluate(state, *tree, std::nullopt, nullptr);
 }

@@ -27,7 +27,7 @@ std::string dump_word(const Word& word) {
     return out;
 }
 
-std::string dump_words(const std::vector<Word>& words) {
+std::string dump_words(std::span<const Word> words) {
     std::string out = "[";
     for (std::size_t i = 0; i < words.size(); ++i) {
         if (i > 0) out += ',';
@@ -67,7 +67,7 @@ std::string dump_simple(const Simple& s) {
     return out + "}";
 }
 
-std::string dump_nodes(const std::vector<Node>& nodes) {
+std::string dump_nodes(std::span<const Node> nodes) {
     std::string out = "[";
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         out += (i > 0 ? ", " : "") + dump_node(nodes[i]);

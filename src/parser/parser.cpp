@@ -4,29 +4,60 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 #include <iterator>
+#include <memory>
+#include <memory_resource>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <utility>
+
+#include "parser/arena.hpp"
 
 namespace kiln {
 namespace {
 
 using Parsed = Result<Node, std::string>;
 using Error = Unexpected<std::string>;
-using Stops = std::span<const std::string_view>;
-
-// The words that end the lists inside compound commands.
-constexpr std::array<std::string_view, 1> kThen = {"then"};
-constexpr std::array<std::string_view, 3> kThenBody = {"elif", "else", "fi"};
-constexpr std::array<std::string_view, 1> kFi = {"fi"};
-constexpr std::array<std::string_view, 1> kDo = {"do"};
-constexpr std::array<std::string_view, 1> kDone = {"done"};
+// The reserved words, in the order of kKeywords; None for any other word.
+enum class Keyword : unsigned char {
+    If,
+    Then,
+    Elif,
+    Else,
+    Fi,
+    For,
+    While,
+    Until,
+    Do,
+    Done,
+    Case,
+    Esac,
+    In,
+    Function,
+    Return,
+    Break,
+    Continue,
+    None
+};
 
 constexpr std::array<std::string_view, 17> kKeywords = {
     "if",   "then", "elif", "else", "fi",       "for",    "while", "until",   "do",
     "done", "case", "esac", "in",   "function", "return", "break", "continue"};
+
+std::string_view keyword_text(Keyword keyword) {
+    return kKeywords[static_cast<std::size_t>(keyword)];
+}
+
+using Stops = std::span<const Keyword>;
+
+// The words that end the lists inside compound commands.
+constexpr std::array kThen = {Keyword::Then};
+constexpr std::array kThenBody = {Keyword::Elif, Keyword::Else, Keyword::Fi};
+constexpr std::array kFi = {Keyword::Fi};
+constexpr std::array kDo = {Keyword::Do};
+constexpr std::array kDone = {Keyword::Done};
 
 // A word that stands for a single unquoted text, as keywords and names must.
 const std::string* plain_text(const Word& word) {
@@ -39,44 +70,92 @@ bool is_plain_name(const Word& word) {
     return text && is_valid_name(*text);
 }
 
-// The keyword that `word` spells, if any.
-std::optional<std::string_view> keyword_of(const Word& word) {
+// The keyword that `word` spells, if any. The first letter leaves at most three candidates.
+Keyword keyword_of(const Word& word) {
     const std::string* text = plain_text(word);
     // Every keyword is two to eight lowercase letters: most words are ruled out at once.
-    if (!text || text->size() < 2 || text->size() > 8 || (*text)[0] < 'a' || (*text)[0] > 'z') {
-        return std::nullopt;
-    }
-    // Length and first letter first: they settle nearly every comparison without a call.
+    if (!text || text->size() < 2 || text->size() > 8) return Keyword::None;
     const std::string_view t = *text;
-    const auto it = std::find_if(kKeywords.begin(), kKeywords.end(), [t](std::string_view k) {
-        return k.size() == t.size() && k[0] == t[0] && k == t;
-    });
-    if (it == kKeywords.end()) return std::nullopt;
-    return *it;
+    const auto either = [t](std::initializer_list<Keyword> candidates) {
+        for (const Keyword k : candidates) {
+            if (keyword_text(k) == t) return k;
+        }
+        return Keyword::None;
+    };
+    switch (t[0]) {
+        case 'b':
+            return either({Keyword::Break});
+        case 'c':
+            return either({Keyword::Case, Keyword::Continue});
+        case 'd':
+            return either({Keyword::Do, Keyword::Done});
+        case 'e':
+            return either({Keyword::Elif, Keyword::Else, Keyword::Esac});
+        case 'f':
+            return either({Keyword::Fi, Keyword::For, Keyword::Function});
+        case 'i':
+            return either({Keyword::If, Keyword::In});
+        case 'r':
+            return either({Keyword::Return});
+        case 't':
+            return either({Keyword::Then});
+        case 'u':
+            return either({Keyword::Until});
+        case 'w':
+            return either({Keyword::While});
+        default:
+            return Keyword::None;
+    }
 }
 
-// `NAME=rest...` with an unquoted first segment: the assignment, else nothing.
-[[gnu::noinline]] std::optional<Assignment> as_assignment(Word& word) {
-    Seg& first = word[0];
-    if (first.quote != Quote::None) return std::nullopt;
+// `NAME=rest...` with an unquoted first segment: the length of NAME, else 0.
+std::size_t assignment_name_length(const Word& word) {
+    const Seg& first = word[0];
+    if (first.quote != Quote::None) return 0;
     const std::size_t eq = first.text.find('=');
     if (eq == std::string::npos || !is_valid_name(std::string_view(first.text).substr(0, eq))) {
-        return std::nullopt;
+        return 0;
     }
-    // The word itself becomes the value once its first segment loses `NAME=`.
-    Assignment a;
-    a.name = first.text.substr(0, eq);
-    first.text.erase(0, eq + 1);
-    a.value = std::move(word);
-    return a;
+    return eq;
 }
 
-// A list of no items is Empty and a list of one is that item.
-Node make_list(std::vector<Node> items) {
-    if (items.empty()) return Node{Empty{}};
-    if (items.size() == 1) return std::move(items[0]);
-    return Node{Sequence{std::move(items)}};
+// The word itself becomes the value once its first segment loses `NAME=`.
+[[gnu::noinline]] void add_assignment(List<Assignment>& assigns, Word word,
+                                      std::size_t name_length) {
+    Assignment& a = assigns.emplace_back();
+    std::string& first = word[0].text;
+    a.name.assign(first, 0, name_length);
+    first.erase(0, name_length + 1);
+    a.value = std::move(word);
 }
+
+// The items of a list as they are parsed: no items make Empty and one item is that item.
+// Most lists hold a single item (a condition, a loop body), which waits in place until a
+// second one arrives, so that it needs no list of its own.
+class Items {
+public:
+    void add(Node&& item) {
+        if (count_++ == 0) {
+            first_ = std::move(item);
+            return;
+        }
+        if (rest_.empty()) {
+            rest_.reserve(4);
+            rest_.push_back(std::move(first_));
+        }
+        rest_.push_back(std::move(item));
+    }
+    Node finish() && {
+        if (count_ == 0) return Node{Empty{}};
+        if (count_ == 1) return std::move(first_);
+        return Node{Sequence{std::move(rest_)}};
+    }
+
+private:
+    std::size_t count_ = 0;
+    Node first_;
+    List<Node> rest_;  // every item once there are two
+};
 
 // Messages are built out of line: the parse functions recurse once per level of nesting, and
 // string temporaries in their frames would multiply the stack each level needs.
@@ -96,7 +175,7 @@ Node make_list(std::vector<Node> items) {
 
 class Parser {
 public:
-    explicit Parser(TokenList tokens) : tokens_(std::move(tokens)) {}
+    Parser(TokenList tokens, TokenStream* stream) : tokens_(std::move(tokens)), stream_(stream) {}
 
     Parsed parse_all() {
         Parsed tree = parse_list({});
@@ -107,16 +186,17 @@ public:
     }
 
 private:
-    // The tokens not yet consumed. Each is dropped as it is consumed, so that a long script's
-    // token list shrinks while its tree grows and the tree reuses the memory it gives back.
-    TokenList tokens_;
+    // The tokens not yet consumed, each dropped as it is consumed. With a stream they are
+    // only the few read ahead: the list is refilled from the stream when it runs dry.
+    mutable TokenList tokens_;
+    TokenStream* stream_;  // null when the list holds every token from the start
     std::size_t pos_ = 0;  // how many tokens were consumed: the position of tokens_.front()
     Token taken_;          // the token that next_token() consumed last
     int depth_ = 0;        // levels of nesting in the tree being built
     // The parser asks several times whether the same token is a keyword; the answer for the
     // token at keyword_pos_ is kept.
     mutable std::size_t keyword_pos_ = std::string::npos;
-    mutable std::optional<std::string_view> keyword_;
+    mutable Keyword keyword_ = Keyword::None;
 
     // Holds levels of nesting for the lifetime of a parse function and gives them back when
     // it returns.
@@ -138,7 +218,11 @@ private:
         int levels_ = 0;
     };
 
-    const Token* peek() const { return tokens_.empty() ? nullptr : &tokens_.front(); }
+    const Token* peek() const {
+        if (tokens_.empty() && !read_more()) return nullptr;
+        return &tokens_.front();
+    }
+    bool read_more() const { return stream_ && stream_->read(tokens_); }
     // Consumes the next token, which must exist.
     void advance() {
         tokens_.pop_front();
@@ -160,10 +244,10 @@ private:
     }
 
     // Leaf helpers stay out of line too, keeping their locals out of the recursive frames.
-    [[gnu::noinline]] std::optional<std::string_view> peek_keyword() const;
+    [[gnu::noinline]] Keyword peek_keyword() const;
     // Consumes the next token and returns it, valid until the next call; null at the end.
     Token* next_token() {
-        if (tokens_.empty()) return nullptr;
+        if (!peek()) return nullptr;
         taken_ = std::move(tokens_.front());
         advance();
         return &taken_;
@@ -176,8 +260,8 @@ private:
     }
     // The keyword `word` next: consumed and true. Otherwise false, and missing(word) is the
     // error "expected '{word}', found {token}".
-    [[gnu::noinline]] bool expect_keyword(std::string_view word);
-    Error missing(std::string_view word) const { return error_missing_keyword(word, peek()); }
+    [[gnu::noinline]] bool expect_keyword(Keyword word);
+    Error missing(Keyword word) const { return error_missing_keyword(keyword_text(word), peek()); }
     void skip_newlines();
     bool skip_separators();
     [[gnu::noinline]] bool list_at_end(Stops stops) const;
@@ -196,38 +280,42 @@ private:
     [[gnu::noinline]] Parsed parse_loop(bool until);
     [[gnu::noinline]] Parsed parse_case();
     [[gnu::noinline]] Parsed parse_case_arm(CaseArm& arm);
-    [[gnu::noinline]] Parsed parse_case_patterns(std::vector<Word>& patterns);
+    [[gnu::noinline]] Parsed parse_case_patterns(List<Word>& patterns);
     [[gnu::noinline]] Parsed parse_simple();
     [[gnu::noinline]] Parsed parse_redirect(Simple& node);
     [[gnu::noinline]] Parsed parse_function_def(std::string name);
 };
 
-std::optional<std::string_view> Parser::peek_keyword() const {
+Keyword Parser::peek_keyword() const {
     if (keyword_pos_ != pos_) {
         const Token* t = peek();
         const auto* word = t ? std::get_if<tok::Word>(t) : nullptr;
-        keyword_ = word ? keyword_of(word->segs) : std::nullopt;
+        keyword_ = word ? keyword_of(word->segs) : Keyword::None;
         keyword_pos_ = pos_;
     }
     return keyword_;
 }
 
-bool Parser::expect_keyword(std::string_view word) {
+bool Parser::expect_keyword(Keyword word) {
     if (peek_keyword() != word) return false;
     advance();
     return true;
 }
 
-// The words from the next token up to the end of the simple command, with redirection
-// targets among them.
+// The words from the next token up to the end of the simple command, redirection targets
+// left out.
 std::size_t Parser::words_ahead() const {
     std::size_t count = 0;
-    for (const Token& token : tokens_) {
-        if (std::holds_alternative<tok::Word>(token)) {
-            ++count;
-        } else if (!std::holds_alternative<tok::Redir>(token)) {
-            break;
+    bool target = false;  // the word after a redirection is its target
+    for (std::size_t i = 0; i < tokens_.size() || read_more(); ++i) {
+        const Token& token = tokens_[i];
+        if (std::holds_alternative<tok::Redir>(token)) {
+            target = true;
+            continue;
         }
+        if (!std::holds_alternative<tok::Word>(token)) break;
+        if (!target) ++count;
+        target = false;
     }
     return count;
 }
@@ -247,22 +335,21 @@ bool Parser::skip_separators() {
 
 bool Parser::list_at_end(Stops stops) const {
     if (!peek() || peek_is<tok::RParen>() || peek_is<tok::RBrace>()) return true;
-    const std::optional<std::string_view> keyword = peek_keyword();
-    return keyword && std::find(stops.begin(), stops.end(), *keyword) != stops.end();
+    return std::find(stops.begin(), stops.end(), peek_keyword()) != stops.end();
 }
 
 // list: newline* (and_or ((';' | '&' | newline)+ and_or)*)? -- ends before a stop word
 Parsed Parser::parse_list(Stops stops) {
-    std::vector<Node> items;
+    Items items;
     while (true) {
         skip_newlines();
         if (list_at_end(stops)) break;
         Parsed item = parse_and_or();
         if (!item) return item;
-        items.push_back(std::move(*item));
+        items.add(std::move(*item));
         if (!skip_separators() || list_at_end(stops)) break;
     }
-    return make_list(std::move(items));
+    return std::move(items).finish();
 }
 
 // and_or: pipeline (('&&' | '||') newline* pipeline)* -- nesting to the left
@@ -274,40 +361,53 @@ Parsed Parser::parse_and_or() {
     while (left && (peek_is<tok::AndAnd>() || peek_is<tok::OrOr>())) {
         const bool is_or = peek_is<tok::OrOr>();
         advance();
-        if (!nest.deepen()) return error("nesting too deep");
+        if (!nest.deepen()) {
+            left = error("nesting too deep");
+            break;
+        }
         skip_newlines();
         Parsed right = parse_pipeline();
-        if (!right) return right;
+        if (!right) {
+            left = std::move(right);
+            break;
+        }
         *left = Node{AndOr{std::move(*left), std::move(*right), is_or}};
     }
+    // Every path returns the one named result, which is then built in the caller's place
+    // instead of moved there.
     return left;
 }
 
 // pipeline: command ('|' newline* command)*
 Parsed Parser::parse_pipeline() {
-    Parsed first = parse_command();
-    if (!first || !peek_is<tok::Pipe>()) return first;
-    std::vector<Node> stages;
-    stages.push_back(std::move(*first));
-    while (accept<tok::Pipe>()) {
-        skip_newlines();
-        Parsed next = parse_command();
-        if (!next) return next;
-        stages.push_back(std::move(*next));
+    Parsed result = parse_command();
+    if (result && peek_is<tok::Pipe>()) {
+        List<Node> stages;
+        stages.push_back(std::move(*result));
+        while (accept<tok::Pipe>()) {
+            skip_newlines();
+            Parsed next = parse_command();
+            if (!next) {
+                result = std::move(next);
+                return result;
+            }
+            stages.push_back(std::move(*next));
+        }
+        *result = Node{Pipeline{std::move(stages)}};
     }
-    return Node{Pipeline{std::move(stages)}};
+    return result;  // one named result on every path, as in parse_and_or
 }
 
 // command: if | for | while | until | case | subshell | group | simple
 Parsed Parser::parse_command() {
     Nest nest(depth_);
     if (!nest.deepen()) return error("nesting too deep");
-    const std::optional<std::string_view> keyword = peek_keyword();
-    if (keyword == "if") return parse_if();
-    if (keyword == "for") return parse_for();
-    if (keyword == "while") return parse_loop(false);
-    if (keyword == "until") return parse_loop(true);
-    if (keyword == "case") return parse_case();
+    const Keyword keyword = peek_keyword();
+    if (keyword == Keyword::If) return parse_if();
+    if (keyword == Keyword::For) return parse_for();
+    if (keyword == Keyword::While) return parse_loop(false);
+    if (keyword == Keyword::Until) return parse_loop(true);
+    if (keyword == Keyword::Case) return parse_case();
     if (peek_is<tok::LParen>()) return parse_subshell();
     if (peek_is<tok::LBrace>()) return parse_group();
     return parse_simple();
@@ -333,83 +433,83 @@ Parsed Parser::parse_group() {
 
 // if: 'if' list 'then' list ('elif' list 'then' list)* ('else' list)? 'fi'
 Parsed Parser::parse_if() {
-    if (!expect_keyword("if")) return missing("if");
+    if (!expect_keyword(Keyword::If)) return missing(Keyword::If);
     Parsed part = parse_list(kThen);
     if (!part) return part;
     If node;
     node.cond = std::move(*part);
-    if (!expect_keyword("then")) return missing("then");
+    if (!expect_keyword(Keyword::Then)) return missing(Keyword::Then);
     if (!(part = parse_list(kThenBody))) return part;
     node.then_body = std::move(*part);
-    while (expect_keyword("elif")) {
+    while (expect_keyword(Keyword::Elif)) {
         ElifClause& clause = node.elifs.emplace_back();
         if (!(part = parse_list(kThen))) return part;
         clause.cond = std::move(*part);
-        if (!expect_keyword("then")) return missing("then");
+        if (!expect_keyword(Keyword::Then)) return missing(Keyword::Then);
         if (!(part = parse_list(kThenBody))) return part;
         clause.body = std::move(*part);
     }
-    if (expect_keyword("else")) {
+    if (expect_keyword(Keyword::Else)) {
         if (!(part = parse_list(kFi))) return part;
         node.else_body.emplace(std::move(*part));
     }
-    if (!expect_keyword("fi")) return missing("fi");
+    if (!expect_keyword(Keyword::Fi)) return missing(Keyword::Fi);
     return Node{std::move(node)};
 }
 
 // for: 'for' name ('in' word*)? (';' | newline)* 'do' list 'done'
 Parsed Parser::parse_for() {
-    if (!expect_keyword("for")) return missing("for");
+    if (!expect_keyword(Keyword::For)) return missing(Keyword::For);
     Token* var = next_token();
     auto* var_word = var ? std::get_if<tok::Word>(var) : nullptr;
     if (!var_word) return error("expected variable after 'for'");
     if (!is_plain_name(var_word->segs)) return error("invalid for-loop variable");
     For node;
     node.var = std::move(var_word->segs[0].text);
-    if (expect_keyword("in")) {
+    if (expect_keyword(Keyword::In)) {
         while (peek_is<tok::Word>()) {
             node.words.push_back(take_word());
         }
     }
     while (accept<tok::Semi>() || accept<tok::Newline>()) {
     }
-    if (!expect_keyword("do")) return missing("do");
+    if (!expect_keyword(Keyword::Do)) return missing(Keyword::Do);
     Parsed body = parse_list(kDone);
     if (!body) return body;
-    if (!expect_keyword("done")) return missing("done");
+    if (!expect_keyword(Keyword::Done)) return missing(Keyword::Done);
     node.body = std::move(*body);
     return Node{std::move(node)};
 }
 
 // loop: ('while' | 'until') list 'do' list 'done'
 Parsed Parser::parse_loop(bool until) {
-    const std::string_view word = until ? "until" : "while";
+    const Keyword word = until ? Keyword::Until : Keyword::While;
     if (!expect_keyword(word)) return missing(word);
     Parsed cond = parse_list(kDo);
     if (!cond) return cond;
-    if (!expect_keyword("do")) return missing("do");
+    if (!expect_keyword(Keyword::Do)) return missing(Keyword::Do);
     Parsed body = parse_list(kDone);
     if (!body) return body;
-    if (!expect_keyword("done")) return missing("done");
+    if (!expect_keyword(Keyword::Done)) return missing(Keyword::Done);
     return Node{Loop{std::move(*cond), std::move(*body), until}};
 }
 
 // case: 'case' word 'in' newline* (case_arm newline*)* 'esac'
 Parsed Parser::parse_case() {
-    if (!expect_keyword("case")) return missing("case");
+    if (!expect_keyword(Keyword::Case)) return missing(Keyword::Case);
     Token* subject = next_token();
     auto* subject_word = subject ? std::get_if<tok::Word>(subject) : nullptr;
     if (!subject_word) return error("expected word after 'case'");
     Case node;
     node.word = std::move(subject_word->segs);
-    if (!expect_keyword("in")) return missing("in");
+    if (!expect_keyword(Keyword::In)) return missing(Keyword::In);
     skip_newlines();
-    while (peek() && peek_keyword() != "esac") {
+    while (peek() && peek_keyword() != Keyword::Esac) {
         Parsed arm = parse_case_arm(node.arms.emplace_back());
         if (!arm) return arm;
         skip_newlines();
     }
-    if (!expect_keyword("esac")) return missing("esac");
+    if (!expect_keyword(Keyword::Esac)) return missing(Keyword::Esac);
     return Node{std::move(node)};
 }
 
@@ -417,22 +517,22 @@ Parsed Parser::parse_case() {
 // Fills `arm`; the node returned is only a success marker.
 Parsed Parser::parse_case_arm(CaseArm& arm) {
     if (Parsed ok = parse_case_patterns(arm.patterns); !ok) return ok;
-    std::vector<Node> items;
+    Items items;
     while (true) {
         skip_newlines();
-        if (accept<tok::DSemi>() || !peek() || peek_keyword() == "esac") break;
+        if (accept<tok::DSemi>() || !peek() || peek_keyword() == Keyword::Esac) break;
         Parsed item = parse_and_or();
         if (!item) return item;
-        items.push_back(std::move(*item));
+        items.add(std::move(*item));
         skip_separators();
         if (accept<tok::DSemi>()) break;
     }
-    arm.body = make_list(std::move(items));
+    arm.body = std::move(items).finish();
     return Node{};
 }
 
 // patterns: '('? word ('|' word)* ')' -- the node returned is only a success marker
-Parsed Parser::parse_case_patterns(std::vector<Word>& patterns) {
+Parsed Parser::parse_case_patterns(List<Word>& patterns) {
     accept<tok::LParen>();
     while (true) {
         Token* pattern = next_token();
@@ -460,11 +560,11 @@ Parsed Parser::parse_simple() {
         } else if (peek_is<tok::LParen>() && is_plain_name(word)) {
             // What was collected before the name has no place in a definition.
             return parse_function_def(std::move(word[0].text));
-        } else if (std::optional<Assignment> a = as_assignment(word)) {
-            node.assigns.push_back(std::move(*a));
+        } else if (const std::size_t name_length = assignment_name_length(word)) {
+            add_assignment(node.assigns, std::move(word), name_length);
         } else {
             // The command's words are counted once here instead of regrowing the list word by
-            // word (a redirection target is counted too; the spare slot costs little).
+            // word: in the arena a list that grows leaves its old storage behind.
             node.words.reserve(1 + words_ahead());
             node.words.push_back(std::move(word));
             have_command_word = true;
@@ -496,6 +596,20 @@ Parsed Parser::parse_function_def(std::string name) {
     return Node{FunctionDef{std::move(name), std::move(*body)}};
 }
 
+// Makes `resource` the default memory resource for its lifetime, so that the tree the parser
+// builds takes its memory there.
+class DefaultResource {
+public:
+    explicit DefaultResource(std::pmr::memory_resource* resource)
+        : previous_(std::pmr::set_default_resource(resource)) {}
+    ~DefaultResource() { std::pmr::set_default_resource(previous_); }
+    DefaultResource(const DefaultResource&) = delete;
+    DefaultResource& operator=(const DefaultResource&) = delete;
+
+private:
+    std::pmr::memory_resource* previous_;
+};
+
 }  // namespace
 
 bool is_valid_name(std::string_view text) {
@@ -506,8 +620,38 @@ bool is_valid_name(std::string_view text) {
     });
 }
 
-Result<Node, std::string> parse(TokenList tokens) {
-    return Parser(std::move(tokens)).parse_all();
+namespace {
+
+Result<Tree, std::string> parse_tokens(TokenList tokens, TokenStream* stream) {
+    // Nodes are many and small, and all of them die together: they are bumped out of large
+    // blocks instead of allocated one by one, and released with the blocks.
+    std::unique_ptr<std::pmr::memory_resource> arena = make_tree_arena();
+    Parsed root = [&] {
+        const DefaultResource in_arena(arena.get());
+        return Parser(std::move(tokens), stream).parse_all();
+    }();
+    if (!root) return fail(std::move(root).error());
+    return Tree(std::move(arena), std::move(*root));
+}
+
+}  // namespace
+
+Result<Tree, std::string> parse(TokenList tokens) {
+    return parse_tokens(std::move(tokens), nullptr);
+}
+
+Result<Tree, std::string> parse_text(std::string_view text) {
+    TokenStream stream(text);
+    auto tree = parse_tokens({}, &stream);
+    if (!tree) {
+        // The text is lexed to its end all the same: an unterminated quote anywhere in it is
+        // the error to report, as it is when the whole text is lexed first.
+        TokenList rest;
+        while (stream.read(rest))
+            rest.clear();
+    }
+    if (stream.error()) return fail(*stream.error());
+    return tree;
 }
 
 }  // namespace kiln

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/result.hpp"
+#include "lexer/lexer.hpp"
 #include "lexer/token.hpp"
 #include "parser/node.hpp"
 
@@ -13,7 +14,12 @@ namespace kiln {
 // Deeper nesting than this is reported as an error instead of exhausting the stack.
 inline constexpr int kMaxParseDepth = 1000;
 
-// Parses the whole token list, or returns the first error message.
-Result<Node, std::string> parse(TokenList tokens);
+// Parses the whole token list, or returns the first error message. The tree holds its nodes
+// in one arena of its own, released at once with it.
+Result<Tree, std::string> parse(TokenList tokens);
+
+// Lexes and parses the whole text, the parser taking the tokens as it needs them; the first
+// error, an error of the lexer anywhere in the text coming before one of the parser.
+Result<Tree, std::string> parse_text(std::string_view text);
 
 }  // namespace kiln

@@ -23,6 +23,7 @@ OsResult<std::vector<DirEntry>> read_dir(const std::string& path, bool with_size
     DIR* dir = ::opendir(path.c_str());
     if (dir == nullptr) return fail(last_error());
     std::vector<DirEntry> entries;
+    entries.reserve(64);
     const int dfd = ::dirfd(dir);
     while (true) {
         errno = 0;

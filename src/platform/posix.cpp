@@ -1,4 +1,5 @@
 // The platform on POSIX systems: start-up, the environment, paths and the current directory.
+#include <malloc.h>
 #include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
@@ -44,6 +45,12 @@ void init(int argc, char** argv) {
     }
     // A write to a reader that has gone is an ignored error, never a crash.
     ::signal(SIGPIPE, SIG_IGN);
+    // Expansion and parsing make and drop blocks of a few hundred kilobytes again and again
+    // (the names of a large directory, the tree of a sourced file). From the heap, and kept
+    // there once freed, they are not mapped and faulted in afresh every time; blocks past
+    // 32 MiB, such as a large captured output, are still mapped and given back at once.
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
 }
 
 const std::vector<std::string>& arguments() {

@@ -44,6 +44,9 @@ TEST(PatternMatch, WildcardsCoverTheWholeSubject) {
     EXPECT_FALSE(match("*.txt", "notes.txt.bak"));
     EXPECT_TRUE(match("*a*b*", "xxaxxbxx"));
     EXPECT_FALSE(match("*a*b*", "xxbxxaxx"));
+    EXPECT_TRUE(match("*ab", "aab"));  // the star has to give a character back
+    EXPECT_TRUE(match("a*b?c", "abxbyc"));
+    EXPECT_FALSE(match("*?\xC3\xA9", "\xC3\xA9"));  // é is one character, not two
     EXPECT_TRUE(match("", ""));
     EXPECT_FALSE(match("", "a"));
 }

@@ -17,6 +17,8 @@ TEST(Text, InvalidSequencesBecomeReplacementCharacters) {
     EXPECT_EQ(to_valid_utf8("h\xC3\xA9"), "h\xC3\xA9");
     EXPECT_TRUE(is_valid_utf8("\xF0\x9F\x98\x80"));
     EXPECT_FALSE(is_valid_utf8("\xF4\x90\x80\x80"));  // above U+10FFFF
+    EXPECT_FALSE(is_valid_utf8("12345678\xFF"));      // after a run of eight ASCII bytes
+    EXPECT_FALSE(is_valid_utf8("1234567\xC3\xA9\xFF"));
 }
 
 TEST(Text, UnicodeWhiteSpace) {
