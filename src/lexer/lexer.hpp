@@ -11,7 +11,7 @@
 namespace kiln {
 
 // Turns the whole text into tokens, or returns the error message
-// ("unterminated single quote", "unterminated double quote").
+// ("unterminated single quote", "unterminated double quote", "nesting too deep" for `$(`).
 Result<TokenList, std::string> tokenize(std::string_view text);
 
 }  // namespace kiln

@@ -10,9 +10,6 @@
 
 namespace kiln {
 
-// Deeper nesting than this is reported as an error instead of exhausting the stack.
-inline constexpr int kMaxParseDepth = 1000;
-
 // Parses the whole token list, or returns the first error message.
 Result<Node, std::string> parse(TokenList tokens);
 
