@@ -8,13 +8,19 @@
 #               (default /usr/local), staged below DESTDIR when set; make uninstall removes
 #               exactly the files that the last make install put there
 # make bench    runs the benchmarks in bench/ against dash, bash and coreutils
+# make fuzz     builds the libFuzzer targets in fuzz/ with clang-16 and runs each for
+#               FUZZ_SECONDS (make test runs each for 20 s)
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 WIN_BUILD  ?= build-win
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := parse pattern run_source win_text
 JOBS       ?= $(shell nproc)
 ARGS       ?=
 
-.PHONY: all deps build build-asan run test test-plain test-asan clean deps-windows windows dist test-windows bench
+.PHONY: all deps build build-asan run test test-plain test-asan clean deps-windows windows dist test-windows bench \
+        deps-fuzz build-fuzz fuzz test-fuzz
 
 all: build
 
@@ -89,11 +95,31 @@ test-install: build
 	@scripts/install-deps doc
 	scripts/test-install $(BUILD)
 
-test: test-plain test-asan test-windows test-install
+
+deps-fuzz:
+	@scripts/install-deps fuzz
+
+# The core library is compiled with clang for these too: coverage for the fuzzer, and the
+# sanitizers. -O1 keeps the build short and the runs fast enough.
+$(FUZZ_BUILD)/build.ninja: | deps-fuzz
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++-16 -DKILN_FUZZ=ON \
+	  -DKILN_TESTS=OFF -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g"
+
+build-fuzz: deps-fuzz $(FUZZ_BUILD)/build.ninja
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+
+fuzz: build-fuzz
+	scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+# A short run of each target, so that they keep building and finding nothing.
+test-fuzz: build-fuzz
+	scripts/fuzz $(FUZZ_BUILD) 20 $(FUZZ_TARGETS)
+
+test: test-plain test-asan test-windows test-install test-fuzz
 
 bench: build
 	@scripts/install-deps bench
 	@for b in bench/*.sh; do echo "### $$b"; $$b $(BUILD)/kiln || exit 1; done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) dist
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) $(FUZZ_BUILD) dist

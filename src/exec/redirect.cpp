@@ -9,6 +9,11 @@ std::optional<RedirectPlan> plan_redirects(ShellState& state, std::span<const Re
     RedirectPlan plan;
     for (const Redirect& r : list) {
         std::string target = expand_word_single(state, r.target);
+        // The system would cut the name short at the NUL and use another file.
+        if (target.find('\0') != std::string::npos) {
+            report(state, target + ": file name contains a NUL byte");
+            return std::nullopt;
+        }
         if (r.op == RedirOp::In) {
             auto bytes = platform::read_file(target);
             if (!bytes) {

@@ -461,6 +461,9 @@ std::vector<std::string> sorted_once(std::vector<std::string> paths) {
 
 Result<std::vector<std::string>, std::string> glob_paths(std::string_view pattern) {
     if (auto compiled = Pattern::compile(pattern); !compiled) return fail(compiled.error());
+    // No path holds a NUL byte; the system would read the pattern cut short at it, and "**"
+    // would then descend into the same directory again and again.
+    if (pattern.find('\0') != std::string_view::npos) return std::vector<std::string>{};
     const Plan plan = make_plan(pattern);
     return sorted_once(Walker(plan, join_separator(pattern)).run());
 }

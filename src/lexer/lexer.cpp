@@ -69,6 +69,21 @@ bool all_ascii_digits(std::string_view text) {
     return true;
 }
 
+// Double-quoted text is scanned for `$(` only at expansion, where nesting deeper than the
+// parser takes would be lexed again at every level, and every unclosed `$(` would cost
+// another scan of the rest: such text is refused here, as nesting outside quotes is.
+bool nests_too_deep(std::string_view text) {
+    std::size_t depth = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '(' && (depth > 0 || (i > 0 && text[i - 1] == '$'))) {
+            if (++depth > kMaxParseDepth) return true;
+        } else if (text[i] == ')' && depth > 0) {
+            --depth;
+        }
+    }
+    return false;
+}
+
 class Lexer {
 public:
     explicit Lexer(std::string_view text) : text_(text) {}
@@ -145,8 +160,8 @@ private:
     void read_open_brace();
     void read_ordinary();
     void read_backslash();
-    void read_dollar();
-    void read_dollar_paren();
+    Result<void, std::string> read_dollar();
+    Result<void, std::string> read_dollar_paren();
     Result<void, std::string> read_single_quoted();
     Result<void, std::string> read_double_quoted();
 };
@@ -203,8 +218,7 @@ Result<void, std::string> Lexer::read_next() {
             read_backslash();
             return {};
         case '$':
-            read_dollar();
-            return {};
+            return read_dollar();
         default:
             read_ordinary();
             return {};
@@ -318,19 +332,19 @@ void Lexer::read_backslash() {
     pos_ += 1 + next.len;
 }
 
-void Lexer::read_dollar() {
-    if (next_is('(')) {
-        read_dollar_paren();
-        return;
-    }
+Result<void, std::string> Lexer::read_dollar() {
+    if (next_is('(')) return read_dollar_paren();
     pending_ += '$';  // `$HOME` and `${HOME}` stay as typed for expansion
     in_word_ = true;
     ++pos_;
+    return {};
 }
 
 // `$(` ... `)`, kept verbatim in the unquoted run up to the parenthesis that balances it;
-// quotes inside mean nothing here. An unbalanced `$(` runs to the end of the text.
-void Lexer::read_dollar_paren() {
+// quotes inside mean nothing here. An unbalanced `$(` runs to the end of the text. Nesting
+// deeper than the parser takes fails here: each level would otherwise be lexed and parsed
+// again, with a copy of the rest, before the parser refused it.
+Result<void, std::string> Lexer::read_dollar_paren() {
     const std::size_t start = pos_;
     std::size_t depth = 1;
     pos_ += 2;
@@ -341,13 +355,14 @@ void Lexer::read_dollar_paren() {
             break;
         }
         if (text_[pos_++] == '(') {
-            ++depth;
+            if (++depth > kMaxParseDepth) return fail(std::string("nesting too deep"));
         } else {
             --depth;
         }
     }
     pending_.append(text_.substr(start, pos_ - start));
     in_word_ = true;
+    return {};
 }
 
 Result<void, std::string> Lexer::read_single_quoted() {
@@ -382,6 +397,7 @@ Result<void, std::string> Lexer::read_double_quoted() {
             text += next;
             i = j + 2;
         } else if (next == '$') {
+            if (nests_too_deep(text)) return fail(std::string("nesting too deep"));
             if (!text.empty()) segs_.push_back(Seg{std::exchange(text, {}), Quote::Double});
             segs_.push_back(Seg{"$", Quote::Single});
             made_segment = true;
@@ -391,6 +407,7 @@ Result<void, std::string> Lexer::read_double_quoted() {
             i = j + 1;
         }
     }
+    if (nests_too_deep(text)) return fail(std::string("nesting too deep"));
     if (!text.empty() || !made_segment) segs_.push_back(Seg{std::move(text), Quote::Double});
     in_word_ = true;
     pos_ = i;

@@ -13,7 +13,7 @@
 namespace kiln {
 
 // Turns the whole text into tokens, or returns the error message
-// ("unterminated single quote", "unterminated double quote").
+// ("unterminated single quote", "unterminated double quote", "nesting too deep" for `$(`).
 Result<TokenList, std::string> tokenize(std::string_view text);
 
 // The tokens of a text a few at a time, as a parser takes them, so that the token list of a

@@ -13,6 +13,10 @@
 
 namespace kiln {
 
+// Deeper nesting than this (of commands, or of `$(` in a word) is reported as an error
+// instead of exhausting the stack.
+inline constexpr int kMaxParseDepth = 1000;
+
 enum class Quote { None, Single, Double };
 
 // One piece of a word after quote removal.

@@ -11,9 +11,6 @@
 
 namespace kiln {
 
-// Deeper nesting than this is reported as an error instead of exhausting the stack.
-inline constexpr int kMaxParseDepth = 1000;
-
 // Parses the whole token list, or returns the first error message. The tree holds its nodes
 // in one arena of its own, released at once with it.
 Result<Tree, std::string> parse(TokenList tokens);

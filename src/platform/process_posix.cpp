@@ -97,6 +97,15 @@ Result<std::string, SpawnError> resolve_program(const SpawnRequest& request) {
 }  // namespace
 
 Result<Child, SpawnError> spawn(const SpawnRequest& request) {
+    // The system would cut such a string short: the program would get other arguments.
+    const auto has_nul = [](std::string_view s) { return s.find('\0') != std::string_view::npos; };
+    if (has_nul(request.program) || has_nul(request.cwd) ||
+        std::any_of(request.args.begin(), request.args.end(), has_nul) ||
+        std::any_of(
+            request.env_overrides.begin(), request.env_overrides.end(),
+            [&](const auto& entry) { return has_nul(entry.first) || has_nul(entry.second); })) {
+        return fail(SpawnError{false, "nul byte found in provided data"});
+    }
     auto path = resolve_program(request);
     if (!path) return fail(path.error());
 

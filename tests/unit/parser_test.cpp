@@ -228,9 +228,11 @@ TEST(Parser, VeryDeepInputFailsCleanly) {
          {"(", "{ ", "if true; then ", "while a; do ", "f() ", "a && ", "case x in a) "}) {
         EXPECT_EQ(tree(repeat(piece, 100'000)), "error: nesting too deep") << piece;
     }
-    // Command substitutions are kept flat inside the word.
-    EXPECT_EQ(tree("echo " + repeat("$(", 100'000)),
-              "Simple{words=[echo," + repeat("$(", 100'000) + "]}");
+    // Command substitutions are parsed only when they run: the lexer bounds their nesting.
+    EXPECT_EQ(tree("echo " + repeat("$(", 100'000)), "lex error: nesting too deep");
+    EXPECT_EQ(tree("echo \"" + repeat("$(", 100'000) + "\""), "lex error: nesting too deep");
+    EXPECT_EQ(tree("echo " + repeat("$(", 1000)),
+              "Simple{words=[echo," + repeat("$(", 1000) + "]}");
 }
 
 // Long lists, long pipelines and huge words parse without deep recursion.
