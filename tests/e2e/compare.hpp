@@ -5,7 +5,7 @@
 
 namespace e2e {
 
-// Values of the placeholders {tmp}, {home} and {/} in expected text.
+// Values of the placeholders {tmp}, {home} and {/}.
 struct Placeholders {
     std::string tmp;
     std::string home;
@@ -13,18 +13,14 @@ struct Placeholders {
 };
 
 // Replaces {tmp}, {home} and {/}; leaves {*} for the matcher.
-std::string substitute(const std::string& text, const Placeholders& values);
+std::string substitute(std::string text, const Placeholders& values);
 
-// True when `actual` matches `expected` (after substitution), where each {*} stands for any
-// run of bytes within one line.
+// True when `actual` matches `expected`, where each {*} stands for any run of bytes within one
+// line.
 bool output_matches(const std::string& expected, const std::string& actual);
 
-// A line diff of expected (lines marked "-") against actual (marked "+"), each line indented
-// by `indent`; bytes that are not printable are shown as escapes.
-std::string render_diff(const std::string& expected, const std::string& actual,
-                        const std::string& indent);
-
-// Text with its unprintable bytes escaped, for one-line display.
-std::string visible(const std::string& text);
+// The lines of expected (marked "-") and actual (marked "+") between their common first and
+// last lines (shown unmarked), with unprintable bytes escaped.
+std::string render_diff(const std::string& expected, const std::string& actual);
 
 }  // namespace e2e
