@@ -2,6 +2,7 @@
 // commands, each followed by the output it must produce.
 #include "case_file.hpp"
 
+#include <cctype>
 #include <charconv>
 #include <cstdlib>
 #include <set>
@@ -107,7 +108,7 @@ public:
         blanks_ = 0;
         if (c.commands.empty() && !marked(s, '$') && !marked(s, '%')) return setting(n, s);
         if (marked(s, '$') || marked(s, '%')) {
-            c.commands.push_back({n, {}, {}, {}, 0});
+            c.commands.push_back({n, {}, {}, {}, status_});
             block_ = s[0] == '$' ? Block::Shell : Block::Words;
             block_line_ = n;
             text_.clear();
@@ -154,15 +155,18 @@ private:
         case_->line = n;
         errors_before_ = out_.errors.size();
         esc_ = false;
+        status_ = 0;
         blanks_ = 0;
         std::string name(header);
-        // Trailing @words are flags: the platform, and escapes in every line of the case.
+        // Trailing @words are flags: the platform, escapes in every line, the default status.
         for (auto at = name.rfind(" @"); at != std::string::npos; at = name.rfind(" @")) {
             const std::string flag = name.substr(at + 2);
             if (flag == "posix" || flag == "windows")
                 case_->platform = flag == "posix" ? Platform::Posix : Platform::Windows;
             else if (flag == "esc")
                 esc_ = true;
+            else if (flag.starts_with("status=") && std::isdigit(flag.back()))
+                status_ = std::atoi(flag.c_str() + 7);
             else
                 error(n, "unknown flag @" + flag);
             name.erase(at);
@@ -249,6 +253,7 @@ private:
     std::optional<Case> case_;
     std::size_t errors_before_ = 0;
     bool esc_ = false;
+    int status_ = 0;  // the status a command must end with unless it says otherwise
     int blanks_ = 0;  // blank lines not yet known to be output
     Block block_ = Block::None;
     int block_line_ = 0;

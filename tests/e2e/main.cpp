@@ -199,7 +199,8 @@ Report run_case(const Options& o, const std::string& kiln, const Case& c) {
         launch.argv.resize(o.launcher.size() + 1);
         for (const auto& a : cmd.argv)
             launch.argv.push_back(substitute(a, values));
-        const std::string failure = check(cmd, run_process(launch), values, c.timeout_seconds);
+        const std::string failure =
+            check(cmd, run_process(launch, (base / "stream").string()), values, c.timeout_seconds);
         if (!failure.empty()) report = {cmd.line, failure};
     }
     if (o.keep && !report.text.empty())
