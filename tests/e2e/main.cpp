@@ -1,4 +1,5 @@
-// The end-to-end runner: runs the selected cases of tests/cases against the real binary.
+// The end-to-end runner: runs the selected cases of tests/cases against the real binary and
+// reports every command whose status or output differs from its case.
 #include <signal.h>
 #include <stdlib.h>
 
@@ -12,7 +13,6 @@
 #include <thread>
 
 #include "case_file.hpp"
-#include "compare.hpp"
 #include "process.hpp"
 
 namespace fs = std::filesystem;
@@ -22,21 +22,16 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kiln_e2e [options] KILN CASES [FILTER...]\n"
-    "  KILN   the shell binary; CASES a directory of *.txt case files, or one case file\n"
+    "  KILN the shell binary; CASES a directory of *.txt case files, or one case file\n"
     "  FILTER FILE (quoting or quoting.txt), FILE:LINE (the case holding that line), or TEXT\n"
     "         (the cases whose name contains TEXT)\n"
-    "options:\n"
-    "  --platform posix|windows  run the cases that hold there (default posix)\n"
-    "  --launcher \"CMD ARGS\"     start the binary through this command (e.g. wine)\n"
-    "  --pass-env NAME           pass this variable of the runner's environment on\n"
-    "  --env NAME=VALUE          set this variable for every case\n"
-    "  -j N                      run N cases at a time (default 1)\n"
-    "  --keep                    keep the directories of failing cases\n"
-    "  -v                        also list the cases that pass\n";
+    "options: --platform posix|windows (default posix)   --launcher \"CMD ARGS\" (e.g. wine)\n"
+    "         --env NAME=VALUE, or --env NAME to pass the runner's own   -j N (cases at once)\n"
+    "         --keep (the directories of failing cases)   -v (list passing cases too)\n";
 
 struct Options {
     std::string kiln, cases;
-    std::vector<std::string> filters, launcher, pass_env, extra_env;
+    std::vector<std::string> filters, launcher, env;
     Platform platform = Platform::Posix;
     unsigned jobs = 1;
     bool keep = false, verbose = false;
@@ -45,27 +40,27 @@ struct Options {
 bool parse_options(int argc, char** argv, Options& o) {
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool has_value = i + 1 < argc;
-        if (a == "--platform" && has_value) {
-            const std::string v = argv[++i];
-            if (v != "posix" && v != "windows") return false;
-            o.platform = v == "posix" ? Platform::Posix : Platform::Windows;
-        } else if (a == "--launcher" && has_value) {
-            std::istringstream words(argv[++i]);
+        const std::string a = argv[i], value = i + 1 < argc ? argv[i + 1] : "";
+        if (a == "--platform" && (value == "posix" || value == "windows")) {
+            o.platform = value == "posix" ? Platform::Posix : Platform::Windows;
+        } else if (a == "--launcher" && !value.empty()) {
+            std::istringstream words(value);
             for (std::string w; words >> w;)
                 o.launcher.push_back(w);
-        } else if ((a == "--pass-env" || a == "--env") && has_value) {
-            (a == "--env" ? o.extra_env : o.pass_env).push_back(argv[++i]);
-        } else if (a == "-j" && has_value && std::atoi(argv[i + 1]) > 0) {
-            o.jobs = static_cast<unsigned>(std::atoi(argv[++i]));
+        } else if (a == "--env" && !value.empty()) {
+            o.env.push_back(value);
+        } else if (a == "-j" && std::atoi(value.c_str()) > 0) {
+            o.jobs = static_cast<unsigned>(std::atoi(value.c_str()));
         } else if (a == "--keep" || a == "-v") {
             (a == "-v" ? o.verbose : o.keep) = true;
+            continue;
         } else if (a.starts_with("-")) {
             return false;
         } else {
             positional.push_back(a);
+            continue;
         }
+        ++i;  // the option's value
     }
     if (positional.size() < 2) return false;
     o.kiln = positional[0];
@@ -74,24 +69,113 @@ bool parse_options(int argc, char** argv, Options& o) {
     return true;
 }
 
-bool names_file(const std::string& word, const std::string& file) {
-    return word == file || word + ".txt" == file;
+// --- comparing ---------------------------------------------------------------------------
+
+// Values of the placeholders {tmp}, {home} and {/}.
+struct Placeholders {
+    std::string tmp, home, separator = "/";
+};
+
+std::string substitute(std::string text, const Placeholders& v) {
+    for (const auto& [from, to] : {std::pair<std::string_view, const std::string&>{"{tmp}", v.tmp},
+                                   {"{home}", v.home},
+                                   {"{/}", v.separator}}) {
+        for (auto at = text.find(from); at != std::string::npos;
+             at = text.find(from, at + to.size()))
+            text.replace(at, from.size(), to);
+    }
+    return text;
 }
 
-// Whether `filter` selects case `i` of one file's `cases`, with `is_file` telling whether a
-// word names a case file.
-template <class IsFile>
-bool selects(const std::string& filter, const std::vector<Case>& cases, std::size_t i,
-             IsFile is_file) {
-    const Case& c = cases[i];
-    const auto colon = filter.rfind(':');
-    if (colon != std::string::npos && is_file(filter.substr(0, colon))) {
-        const int line = std::atoi(filter.c_str() + colon + 1);
-        return names_file(filter.substr(0, colon), c.file) && c.line <= line &&
-               (i + 1 == cases.size() || cases[i + 1].line > line);
+// Lines with their line feeds, so that a last line without one differs from one with it.
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, next; at < text.size(); at = next) {
+        next = std::min(text.find('\n', at), text.size() - 1) + 1;
+        lines.push_back(text.substr(at, next - at));
     }
-    return is_file(filter) ? names_file(filter, c.file) : c.name.find(filter) != std::string::npos;
+    return lines;
 }
+
+// Matches one line; {*} in `pattern` stands for any run of bytes but a line feed.
+bool line_matches(std::string_view pattern, std::string_view text) {
+    const auto star = pattern.find("{*}");
+    if (star == std::string_view::npos) return pattern == text;
+    if (!text.starts_with(pattern.substr(0, star))) return false;
+    for (std::size_t i = star; i <= text.size() && (i == star || text[i - 1] != '\n'); ++i)
+        if (line_matches(pattern.substr(star + 3), text.substr(i))) return true;
+    return false;
+}
+
+bool output_matches(const std::string& expected, const std::string& actual) {
+    const auto want = split_lines(expected), got = split_lines(actual);
+    return want.size() == got.size() &&
+           std::equal(want.begin(), want.end(), got.begin(),
+                      [](auto& w, auto& g) { return line_matches(w, g); });
+}
+
+// One line for display: control bytes, backslashes and trailing blanks escaped.
+std::string visible(std::string line) {
+    const bool eol = line.ends_with('\n');
+    if (eol) line.pop_back();
+    const std::size_t end = line.find_last_not_of(" \t") + 1;
+    std::string out;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c < 0x20 || c == 0x7f || i >= end) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += c == '\t' && i < end ? std::string("\t") : hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return eol ? out : out + "   (no line feed at the end)";
+}
+
+// The lines between the common first and last lines, expected ones marked "-", actual "+".
+std::string render_diff(const std::string& expected, const std::string& actual) {
+    const auto a = split_lines(expected), b = split_lines(actual);
+    std::size_t head = 0, tail = 0;
+    while (head < a.size() && head < b.size() && line_matches(a[head], b[head]))
+        ++head;
+    while (tail < a.size() - head && tail < b.size() - head &&
+           line_matches(a[a.size() - 1 - tail], b[b.size() - 1 - tail]))
+        ++tail;
+    std::string out;
+    auto show = [&](char mark, const auto& lines, std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to && i < from + 40; ++i)
+            out += std::string("    ") + mark + visible(lines[i]) + "\n";
+        if (to > from + 40) out += "    ... " + std::to_string(to - from - 40) + " more lines\n";
+    };
+    show(' ', b, head > 3 ? head - 3 : 0, head);
+    show('-', a, head, a.size() - tail);
+    show('+', b, head, b.size() - tail);
+    show(' ', b, b.size() - tail, std::min(b.size(), b.size() - tail + 3));
+    return out;
+}
+
+// What went wrong in one command's run; empty when it did what the case expects.
+std::string check(const Command& cmd, const ProcessResult& r, const Placeholders& values) {
+    if (!r.start_error.empty()) return "  could not start: " + r.start_error + "\n";
+    std::string out;
+    if (r.timed_out) out += "  timed out\n";
+    if (r.signal != 0) out += "  killed by signal " + std::string(strsignal(r.signal)) + "\n";
+    if (!r.timed_out && (cmd.status ? r.status != *cmd.status : r.status == 0))
+        out += "  status: expected " + (cmd.status ? std::to_string(*cmd.status) : "not 0") +
+               ", got " + std::to_string(r.status) + "\n";
+    for (const auto& [name, want, got] :
+         {std::tuple{"stdout", &cmd.out, &r.out}, std::tuple{"stderr", &cmd.err, &r.err}}) {
+        const std::string text = substitute(*want, values);
+        if (!output_matches(text, *got))
+            out += std::string("  ") + name + " (-expected +actual):\n" + render_diff(text, *got);
+    }
+    return out;
+}
+
+// --- running -----------------------------------------------------------------------------
 
 // A Linux path as a Windows program under Wine sees it.
 std::string wine_path(const std::string& path) {
@@ -111,58 +195,23 @@ std::vector<std::string> environment(const Options& o, const Case& c, const Plac
         if (value) env.emplace_back(name, *value);
     };
     // Sanitizer settings reach the shell so that a sanitized build reports through them.
-    std::vector<std::string> passed = {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"};
-    passed.insert(passed.end(), o.pass_env.begin(), o.pass_env.end());
-    for (const auto& name : passed)
-        if (const char* v = getenv(name.c_str())) set(name, std::string(v));
-    for (const auto& entry : o.extra_env)
-        set(entry.substr(0, entry.find('=')), entry.substr(entry.find('=') + 1));
+    std::vector<std::string> entries = {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"};
+    entries.insert(entries.end(), o.env.begin(), o.env.end());
+    for (const auto& e : entries) {
+        const auto eq = e.find('=');
+        const char* own = getenv(e.c_str());
+        if (eq != std::string::npos) set(e.substr(0, eq), e.substr(eq + 1));
+        if (eq == std::string::npos && own) set(e, std::string(own));
+    }
     for (const auto& [name, value] : c.env)
         set(name, value ? std::optional(substitute(*value, values)) : std::nullopt);
     std::vector<std::string> block;
-    for (const auto& [name, value] : env) {
-        // Wine keeps HOME of the Unix environment from Windows programs and hands them
-        // WINEHOME under the name HOME instead.
-        const bool wine_home = o.platform == Platform::Windows && name == "HOME";
-        block.push_back((wine_home ? "WINEHOME" : name) + "=" + value);
-    }
+    // Wine keeps HOME of the Unix environment from Windows programs; it hands them WINEHOME
+    // under the name HOME instead.
+    for (const auto& [name, value] : env)
+        block.push_back((o.platform == Platform::Windows && name == "HOME" ? "WINEHOME" : name) +
+                        "=" + value);
     return block;
-}
-
-// What went wrong in one command's run; empty when it did what the case expects.
-std::string check(const Command& cmd, const ProcessResult& r, const Placeholders& values,
-                  int timeout) {
-    if (!r.start_error.empty()) return "  could not start: " + r.start_error + "\n";
-    std::string out;
-    if (r.timed_out) out += "  timed out after " + std::to_string(timeout) + " s\n";
-    if (r.signal != 0) out += "  killed by signal " + std::string(strsignal(r.signal)) + "\n";
-    if (!r.timed_out && (cmd.status ? r.status != *cmd.status : r.status == 0))
-        out += "  status: expected " + (cmd.status ? std::to_string(*cmd.status) : "not 0") +
-               ", got " + std::to_string(r.status) + "\n";
-    for (const auto& [name, want, got] :
-         {std::tuple{"stdout", &cmd.out, &r.out}, std::tuple{"stderr", &cmd.err, &r.err}}) {
-        const std::string text = substitute(*want, values);
-        if (!output_matches(text, *got))
-            out += std::string("  ") + name + " (-expected +actual):\n" + render_diff(text, *got);
-    }
-    return out;
-}
-
-bool write_file(const fs::path& path, const std::string& text) {
-    std::error_code ec;
-    fs::create_directories(path.parent_path(), ec);
-    std::ofstream out(path, std::ios::binary);
-    return static_cast<bool>(out << text);
-}
-
-void remove_tree(const fs::path& root) {
-    std::error_code ec;
-    // Cases may take permissions away; give them back so that everything can go.
-    for (auto it = fs::recursive_directory_iterator(root, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-        if (it->is_directory(ec) && !it->is_symlink(ec))
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(root, ec);
 }
 
 struct Report {
@@ -170,12 +219,11 @@ struct Report {
     std::string text;  // empty on a pass
 };
 
-// Runs every command of the case in one fresh directory, up to the first that fails.
+// Runs the case's commands in one fresh directory, up to the first that fails.
 Report run_case(const Options& o, const std::string& kiln, const Case& c) {
     const char* root = getenv("TMPDIR");
     std::string pattern = std::string(root && *root ? root : "/tmp") + "/kiln-e2e-XXXXXX";
-    if (!mkdtemp(pattern.data()))
-        return {c.line, std::string("  mkdtemp: ") + strerror(errno) + "\n"};
+    if (!mkdtemp(pattern.data())) return {c.line, std::string("  mkdtemp: ") + strerror(errno)};
     std::error_code ec;
     const fs::path base = fs::canonical(pattern, ec), work = base / "work", home = base / "home";
     fs::create_directory(work, ec);
@@ -187,26 +235,26 @@ Report run_case(const Options& o, const std::string& kiln, const Case& c) {
     Report report{c.line, {}};
     for (const auto& f : c.files) {
         const fs::path target = (f.in_home ? home : work) / f.path;
-        const bool ok = f.path.ends_with('/') ? fs::create_directories(target, ec) || !ec
-                                              : write_file(target, substitute(f.content, values));
-        if (!ok) report.text += "  cannot create " + target.string() + "\n";
+        fs::create_directories(f.path.ends_with('/') ? target : target.parent_path(), ec);
+        std::ofstream out;
+        if (!f.path.ends_with('/')) out.open(target, std::ios::binary);
+        if (!(out << substitute(f.content, values)) || ec)
+            report.text += "  cannot create " + target.string() + "\n";
     }
     ProcessLaunch launch{o.launcher, environment(o, c, values, values.home), work.string(), c.input,
                          c.timeout_seconds};
     launch.argv.push_back(kiln);
     for (std::size_t i = 0; i < c.commands.size() && report.text.empty(); ++i) {
-        const Command& cmd = c.commands[i];
         launch.argv.resize(o.launcher.size() + 1);
-        for (const auto& a : cmd.argv)
+        for (const auto& a : c.commands[i].argv)
             launch.argv.push_back(substitute(a, values));
-        const std::string failure =
-            check(cmd, run_process(launch, (base / "stream").string()), values, c.timeout_seconds);
-        if (!failure.empty()) report = {cmd.line, failure};
+        const ProcessResult result = run_process(launch, (base / "stream").string());
+        report = {c.commands[i].line, check(c.commands[i], result, values)};
     }
     if (o.keep && !report.text.empty())
         report.text += "  kept: " + base.string() + "\n";
     else
-        remove_tree(base);
+        fs::remove_all(base, ec);
     return report;
 }
 
@@ -231,10 +279,23 @@ int main(int argc, char** argv) {
         std::cerr << "kiln_e2e: no binary " << o.kiln << " or no case files in " << o.cases << "\n";
         return 2;
     }
+    auto names_file = [](const std::string& word, const std::string& file) {
+        return word == file || word + ".txt" == file;
+    };
     auto is_file = [&](const std::string& word) {
-        return std::any_of(files.begin(), files.end(), [&](const fs::path& p) {
-            return names_file(word, p.filename().string());
-        });
+        return std::any_of(files.begin(), files.end(),
+                           [&](const fs::path& p) { return names_file(word, p.filename()); });
+    };
+    // Whether `filter` selects case `i` of one file's `cases`.
+    auto selects = [&](const std::string& filter, const std::vector<Case>& cases, std::size_t i) {
+        const Case& c = cases[i];
+        const auto colon = filter.rfind(':');
+        if (colon == std::string::npos || !is_file(filter.substr(0, colon)))
+            return is_file(filter) ? names_file(filter, c.file)
+                                   : c.name.find(filter) != std::string::npos;
+        const int line = std::atoi(filter.c_str() + colon + 1);
+        return names_file(filter.substr(0, colon), c.file) && c.line <= line &&
+               (i + 1 == cases.size() || cases[i + 1].line > line);
     };
 
     std::vector<Case> selected;
@@ -244,24 +305,21 @@ int main(int argc, char** argv) {
         std::ifstream in(path, std::ios::binary);
         std::ostringstream text;
         text << in.rdbuf();
-        const CaseFile parsed = parse_case_file(path.filename().string(), text.str());
-        // A file's errors count when the run takes every file or names this one.
         const std::string name = path.filename().string();
+        const CaseFile parsed = parse_case_file(name, text.str());
+        // A file's errors count when the run takes every file or names this one.
         bool targeted = o.filters.empty();
         for (const auto& f : o.filters)
             targeted =
-                targeted || names_file(f.substr(0, f.rfind(':')), name) || names_file(f, name);
+                targeted || names_file(f, name) || names_file(f.substr(0, f.rfind(':')), name);
         for (const auto& e : targeted ? parsed.errors : std::vector<std::string>{}) {
             std::cout << "ERROR " << e << "\n";
             ++failed;
         }
         for (std::size_t i = 0; i < parsed.cases.size(); ++i) {
             bool wanted = o.filters.empty();
-            for (std::size_t f = 0; f < o.filters.size(); ++f) {
-                const bool hit = selects(o.filters[f], parsed.cases, i, is_file);
-                used[f] = used[f] || hit;
-                wanted = wanted || hit;
-            }
+            for (std::size_t f = 0; f < o.filters.size(); ++f)
+                if (selects(o.filters[f], parsed.cases, i)) wanted = used[f] = true;
             const Platform p = parsed.cases[i].platform;
             if (wanted && (p == Platform::Both || p == o.platform))
                 selected.push_back(parsed.cases[i]);
@@ -284,12 +342,12 @@ int main(int argc, char** argv) {
         w.join();
     int passed = 0;
     for (std::size_t i = 0; i < selected.size(); ++i) {
-        const Case& c = selected[i];
         const Report& r = reports[i];
-        const std::string where = c.file + ":" + std::to_string(r.line) + ": " + c.name + "\n";
         (r.text.empty() ? passed : failed)++;
         if (!r.text.empty() || o.verbose)
-            std::cout << (r.text.empty() ? "ok   " : "FAIL ") << where << r.text;
+            std::cout << (r.text.empty() ? "ok   " : "FAIL ") << selected[i].file << ":" << r.line
+                      << ": " << selected[i].name << "\n"
+                      << r.text;
     }
     std::cout << passed << " passed, " << failed << " failed\n";
     return failed == 0 ? 0 : 1;
