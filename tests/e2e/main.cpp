@@ -185,10 +185,15 @@ std::string wine_path(const std::string& path) {
 }
 
 std::vector<std::string> environment(const Options& o, const Case& c, const Placeholders& values,
-                                     const std::string& home) {
+                                     const std::string& kiln) {
+    // KILN_EXE lets a case start the shell itself, e.g. to see the status it ends with.
     std::vector<std::pair<std::string, std::string>> env = {
-        {"PATH", "/usr/bin:/bin"}, {"HOME", home},        {"USERPROFILE", home},
-        {"LANG", "C.UTF-8"},       {"LC_ALL", "C.UTF-8"},
+        {"PATH", "/usr/bin:/bin"},
+        {"HOME", values.home},
+        {"USERPROFILE", values.home},
+        {"LANG", "C.UTF-8"},
+        {"LC_ALL", "C.UTF-8"},
+        {"KILN_EXE", o.platform == Platform::Windows ? wine_path(kiln) : kiln},
     };
     auto set = [&](const std::string& name, const std::optional<std::string>& value) {
         std::erase_if(env, [&](const auto& e) { return e.first == name; });
@@ -241,7 +246,7 @@ Report run_case(const Options& o, const std::string& kiln, const Case& c) {
         if (!(out << substitute(f.content, values)) || ec)
             report.text += "  cannot create " + target.string() + "\n";
     }
-    ProcessLaunch launch{o.launcher, environment(o, c, values, values.home), work.string(), c.input,
+    ProcessLaunch launch{o.launcher, environment(o, c, values, kiln), work.string(), c.input,
                          c.timeout_seconds};
     launch.argv.push_back(kiln);
     for (std::size_t i = 0; i < c.commands.size() && report.text.empty(); ++i) {
