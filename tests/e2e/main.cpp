@@ -1,5 +1,6 @@
-// The end-to-end runner: runs the selected cases of tests/cases against the real binary and
-// reports every command whose status or output differs from its case.
+// The end-to-end runner: runs the selected cases of tests/cases against the
+// real binary and reports every command whose status or output differs from its
+// case.
 #include <signal.h>
 #include <stdlib.h>
 
@@ -21,17 +22,20 @@ using namespace e2e;
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kiln_e2e [options] KILN CASES [FILTER...]\n"
-    "  KILN the shell binary; CASES a directory of *.txt case files, or one case file\n"
-    "  FILTER FILE (quoting or quoting.txt), FILE:LINE (the case holding that line), or TEXT\n"
-    "         (the cases whose name contains TEXT)\n"
-    "options: --platform posix|windows (default posix)   --launcher \"CMD ARGS\" (e.g. wine)\n"
-    "         --env NAME=VALUE, or --env NAME to pass the runner's own   -j N (cases at once)\n"
-    "         --keep (the directories of failing cases)   -v (list passing cases too)\n";
+    "usage: kiln_e2e [options] KILN CASES [LINE]\n"
+    "  KILN the shell binary; CASES a case file (LINE: only the case holding "
+    "that line) or a\n"
+    "  directory of them. Options: --platform posix|windows (default posix), "
+    "--launcher \"CMD\n"
+    "  ARGS\" (e.g. wine), --env NAME=VALUE or --env NAME (pass the runner's "
+    "own), -j N (cases\n"
+    "  at once), --keep (the directories of failing cases), -v (list passing "
+    "cases too)\n";
 
 struct Options {
     std::string kiln, cases;
-    std::vector<std::string> filters, launcher, env;
+    int line = 0;  // 0: every case
+    std::vector<std::string> launcher, env;
     Platform platform = Platform::Posix;
     unsigned jobs = 1;
     bool keep = false, verbose = false;
@@ -62,14 +66,15 @@ bool parse_options(int argc, char** argv, Options& o) {
         }
         ++i;  // the option's value
     }
-    if (positional.size() < 2) return false;
+    if (positional.size() < 2 || positional.size() > 3) return false;
     o.kiln = positional[0];
     o.cases = positional[1];
-    o.filters.assign(positional.begin() + 2, positional.end());
-    return true;
+    o.line = positional.size() == 3 ? std::atoi(positional[2].c_str()) : 0;
+    return positional.size() == 2 || o.line > 0;
 }
 
-// --- comparing ---------------------------------------------------------------------------
+// --- comparing
+// ---------------------------------------------------------------------------
 
 // Values of the placeholders {tmp}, {home} and {/}.
 struct Placeholders {
@@ -87,7 +92,8 @@ std::string substitute(std::string text, const Placeholders& v) {
     return text;
 }
 
-// Lines with their line feeds, so that a last line without one differs from one with it.
+// Lines with their line feeds, so that a last line without one differs from one
+// with it.
 std::vector<std::string> split_lines(const std::string& text) {
     std::vector<std::string> lines;
     for (std::size_t at = 0, next; at < text.size(); at = next) {
@@ -97,7 +103,8 @@ std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
-// Matches one line; {*} in `pattern` stands for any run of bytes but a line feed.
+// Matches one line; {*} in `pattern` stands for any run of bytes but a line
+// feed.
 bool line_matches(std::string_view pattern, std::string_view text) {
     const auto star = pattern.find("{*}");
     if (star == std::string_view::npos) return pattern == text;
@@ -135,7 +142,8 @@ std::string visible(std::string line) {
     return eol ? out : out + "   (no line feed at the end)";
 }
 
-// The lines between the common first and last lines, expected ones marked "-", actual "+".
+// The lines between the common first and last lines, expected ones marked "-",
+// actual "+".
 std::string render_diff(const std::string& expected, const std::string& actual) {
     const auto a = split_lines(expected), b = split_lines(actual);
     std::size_t head = 0, tail = 0;
@@ -157,7 +165,8 @@ std::string render_diff(const std::string& expected, const std::string& actual) 
     return out;
 }
 
-// What went wrong in one command's run; empty when it did what the case expects.
+// What went wrong in one command's run; empty when it did what the case
+// expects.
 std::string check(const Command& cmd, const ProcessResult& r, const Placeholders& values) {
     if (!r.start_error.empty()) return "  could not start: " + r.start_error + "\n";
     std::string out;
@@ -175,7 +184,8 @@ std::string check(const Command& cmd, const ProcessResult& r, const Placeholders
     return out;
 }
 
-// --- running -----------------------------------------------------------------------------
+// --- running
+// -----------------------------------------------------------------------------
 
 // A Linux path as a Windows program under Wine sees it.
 std::string wine_path(const std::string& path) {
@@ -186,7 +196,8 @@ std::string wine_path(const std::string& path) {
 
 std::vector<std::string> environment(const Options& o, const Case& c, const Placeholders& values,
                                      const std::string& kiln) {
-    // KILN_EXE lets a case start the shell itself, e.g. to see the status it ends with.
+    // KILN_EXE lets a case start the shell itself, e.g. to see the status it ends
+    // with.
     std::vector<std::pair<std::string, std::string>> env = {
         {"PATH", "/usr/bin:/bin"},
         {"HOME", values.home},
@@ -199,7 +210,8 @@ std::vector<std::string> environment(const Options& o, const Case& c, const Plac
         std::erase_if(env, [&](const auto& e) { return e.first == name; });
         if (value) env.emplace_back(name, *value);
     };
-    // Sanitizer settings reach the shell so that a sanitized build reports through them.
+    // Sanitizer settings reach the shell so that a sanitized build reports
+    // through them.
     std::vector<std::string> entries = {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"};
     entries.insert(entries.end(), o.env.begin(), o.env.end());
     for (const auto& e : entries) {
@@ -211,8 +223,8 @@ std::vector<std::string> environment(const Options& o, const Case& c, const Plac
     for (const auto& [name, value] : c.env)
         set(name, value ? std::optional(substitute(*value, values)) : std::nullopt);
     std::vector<std::string> block;
-    // Wine keeps HOME of the Unix environment from Windows programs; it hands them WINEHOME
-    // under the name HOME instead.
+    // Wine keeps HOME of the Unix environment from Windows programs; it hands
+    // them WINEHOME under the name HOME instead.
     for (const auto& [name, value] : env)
         block.push_back((o.platform == Platform::Windows && name == "HOME" ? "WINEHOME" : name) +
                         "=" + value);
@@ -254,7 +266,8 @@ Report run_case(const Options& o, const std::string& kiln, const Case& c) {
         for (const auto& a : c.commands[i].argv)
             launch.argv.push_back(substitute(a, values));
         const ProcessResult result = run_process(launch, (base / "stream").string());
-        report = {c.commands[i].line, check(c.commands[i], result, values)};
+        if (auto failure = check(c.commands[i], result, values); !failure.empty())
+            report = {c.commands[i].line, failure};
     }
     if (o.keep && !report.text.empty())
         report.text += "  kept: " + base.string() + "\n";
@@ -271,7 +284,8 @@ int main(int argc, char** argv) {
         std::cerr << kUsage;
         return 2;
     }
-    signal(SIGPIPE, SIG_IGN);  // a shell that exits before reading its input must not kill us
+    signal(SIGPIPE,
+           SIG_IGN);  // a shell that exits before reading its input must not kill us
     std::error_code ec;
     const std::string kiln =
         o.launcher.empty() ? fs::canonical(o.kiln, ec).string() : fs::absolute(o.kiln, ec).string();
@@ -284,55 +298,24 @@ int main(int argc, char** argv) {
         std::cerr << "kiln_e2e: no binary " << o.kiln << " or no case files in " << o.cases << "\n";
         return 2;
     }
-    auto names_file = [](const std::string& word, const std::string& file) {
-        return word == file || word + ".txt" == file;
-    };
-    auto is_file = [&](const std::string& word) {
-        return std::any_of(files.begin(), files.end(),
-                           [&](const fs::path& p) { return names_file(word, p.filename()); });
-    };
-    // Whether `filter` selects case `i` of one file's `cases`.
-    auto selects = [&](const std::string& filter, const std::vector<Case>& cases, std::size_t i) {
-        const Case& c = cases[i];
-        const auto colon = filter.rfind(':');
-        if (colon == std::string::npos || !is_file(filter.substr(0, colon)))
-            return is_file(filter) ? names_file(filter, c.file)
-                                   : c.name.find(filter) != std::string::npos;
-        const int line = std::atoi(filter.c_str() + colon + 1);
-        return names_file(filter.substr(0, colon), c.file) && c.line <= line &&
-               (i + 1 == cases.size() || cases[i + 1].line > line);
-    };
-
     std::vector<Case> selected;
-    std::vector<bool> used(o.filters.size(), false);
     int failed = 0;
     for (const auto& path : files) {
         std::ifstream in(path, std::ios::binary);
         std::ostringstream text;
         text << in.rdbuf();
-        const std::string name = path.filename().string();
-        const CaseFile parsed = parse_case_file(name, text.str());
-        // A file's errors count when the run takes every file or names this one.
-        bool targeted = o.filters.empty();
-        for (const auto& f : o.filters)
-            targeted =
-                targeted || names_file(f, name) || names_file(f.substr(0, f.rfind(':')), name);
-        for (const auto& e : targeted ? parsed.errors : std::vector<std::string>{}) {
+        const CaseFile parsed = parse_case_file(path.filename().string(), text.str());
+        for (const auto& e : parsed.errors)
             std::cout << "ERROR " << e << "\n";
-            ++failed;
-        }
+        failed += static_cast<int>(parsed.errors.size());
         for (std::size_t i = 0; i < parsed.cases.size(); ++i) {
-            bool wanted = o.filters.empty();
-            for (std::size_t f = 0; f < o.filters.size(); ++f)
-                if (selects(o.filters[f], parsed.cases, i)) wanted = used[f] = true;
-            const Platform p = parsed.cases[i].platform;
-            if (wanted && (p == Platform::Both || p == o.platform))
-                selected.push_back(parsed.cases[i]);
+            const Case& c = parsed.cases[i];
+            const bool holds_line =
+                o.line == 0 || (c.line <= o.line && (i + 1 == parsed.cases.size() ||
+                                                     parsed.cases[i + 1].line > o.line));
+            if (holds_line && (c.platform == Platform::Both || c.platform == o.platform))
+                selected.push_back(c);
         }
-    }
-    for (std::size_t f = 0; f < o.filters.size(); ++f) {
-        if (!used[f]) std::cout << "ERROR no case matches '" << o.filters[f] << "'\n";
-        failed += used[f] ? 0 : 1;
     }
 
     std::vector<Report> reports(selected.size());
