@@ -1,6 +1,5 @@
-// The end-to-end runner: runs the selected cases of tests/cases against the
-// real binary and reports every command whose status or output differs from its
-// case.
+// The end-to-end runner: runs the selected cases of tests/cases against the real binary and
+// reports every command whose status or output differs from its case.
 #include <signal.h>
 #include <stdlib.h>
 
@@ -23,14 +22,10 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kiln_e2e [options] KILN CASES [LINE]\n"
-    "  KILN the shell binary; CASES a case file (LINE: only the case holding "
-    "that line) or a\n"
-    "  directory of them. Options: --platform posix|windows (default posix), "
-    "--launcher \"CMD\n"
-    "  ARGS\" (e.g. wine), --env NAME=VALUE or --env NAME (pass the runner's "
-    "own), -j N (cases\n"
-    "  at once), --keep (the directories of failing cases), -v (list passing "
-    "cases too)\n";
+    "  KILN the shell binary; CASES a case file (LINE: only the case holding that line) or a\n"
+    "  directory of them. Options: --platform posix|windows (default posix), --launcher \"CMD\n"
+    "  ARGS\" (e.g. wine), --env NAME=VALUE or --env NAME (pass the runner's own), -j N (cases\n"
+    "  at once), --keep (the directories of failing cases), -v (list passing cases too)\n";
 
 struct Options {
     std::string kiln, cases;
@@ -73,8 +68,7 @@ bool parse_options(int argc, char** argv, Options& o) {
     return positional.size() == 2 || o.line > 0;
 }
 
-// --- comparing
-// ---------------------------------------------------------------------------
+// --- comparing ---------------------------------------------------------------------------
 
 // Values of the placeholders {tmp}, {home} and {/}.
 struct Placeholders {
@@ -92,8 +86,7 @@ std::string substitute(std::string text, const Placeholders& v) {
     return text;
 }
 
-// Lines with their line feeds, so that a last line without one differs from one
-// with it.
+// Lines with their line feeds, so that a last line without one differs from one with it.
 std::vector<std::string> split_lines(const std::string& text) {
     std::vector<std::string> lines;
     for (std::size_t at = 0, next; at < text.size(); at = next) {
@@ -103,8 +96,7 @@ std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
-// Matches one line; {*} in `pattern` stands for any run of bytes but a line
-// feed.
+// Matches one line; {*} in `pattern` stands for any run of bytes but a line feed.
 bool line_matches(std::string_view pattern, std::string_view text) {
     const auto star = pattern.find("{*}");
     if (star == std::string_view::npos) return pattern == text;
@@ -142,8 +134,7 @@ std::string visible(std::string line) {
     return eol ? out : out + "   (no line feed at the end)";
 }
 
-// The lines between the common first and last lines, expected ones marked "-",
-// actual "+".
+// The lines between the common first and last lines, expected ones marked "-", actual "+".
 std::string render_diff(const std::string& expected, const std::string& actual) {
     const auto a = split_lines(expected), b = split_lines(actual);
     std::size_t head = 0, tail = 0;
@@ -165,8 +156,7 @@ std::string render_diff(const std::string& expected, const std::string& actual) 
     return out;
 }
 
-// What went wrong in one command's run; empty when it did what the case
-// expects.
+// What went wrong in one command's run; empty when it did what the case expects.
 std::string check(const Command& cmd, const ProcessResult& r, const Placeholders& values) {
     if (!r.start_error.empty()) return "  could not start: " + r.start_error + "\n";
     std::string out;
@@ -184,8 +174,7 @@ std::string check(const Command& cmd, const ProcessResult& r, const Placeholders
     return out;
 }
 
-// --- running
-// -----------------------------------------------------------------------------
+// --- running -----------------------------------------------------------------------------
 
 // A Linux path as a Windows program under Wine sees it.
 std::string wine_path(const std::string& path) {
@@ -196,8 +185,7 @@ std::string wine_path(const std::string& path) {
 
 std::vector<std::string> environment(const Options& o, const Case& c, const Placeholders& values,
                                      const std::string& kiln) {
-    // KILN_EXE lets a case start the shell itself, e.g. to see the status it ends
-    // with.
+    // KILN_EXE lets a case start the shell itself, e.g. to see the status it ends with.
     std::vector<std::pair<std::string, std::string>> env = {
         {"PATH", "/usr/bin:/bin"},
         {"HOME", values.home},
@@ -210,8 +198,7 @@ std::vector<std::string> environment(const Options& o, const Case& c, const Plac
         std::erase_if(env, [&](const auto& e) { return e.first == name; });
         if (value) env.emplace_back(name, *value);
     };
-    // Sanitizer settings reach the shell so that a sanitized build reports
-    // through them.
+    // Sanitizer settings reach the shell so that a sanitized build reports through them.
     std::vector<std::string> entries = {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"};
     entries.insert(entries.end(), o.env.begin(), o.env.end());
     for (const auto& e : entries) {
@@ -223,8 +210,8 @@ std::vector<std::string> environment(const Options& o, const Case& c, const Plac
     for (const auto& [name, value] : c.env)
         set(name, value ? std::optional(substitute(*value, values)) : std::nullopt);
     std::vector<std::string> block;
-    // Wine keeps HOME of the Unix environment from Windows programs; it hands
-    // them WINEHOME under the name HOME instead.
+    // Wine keeps HOME of the Unix environment from Windows programs; it hands them WINEHOME
+    // under the name HOME instead.
     for (const auto& [name, value] : env)
         block.push_back((o.platform == Platform::Windows && name == "HOME" ? "WINEHOME" : name) +
                         "=" + value);
