@@ -1,4 +1,4 @@
-// Test cases of the end-to-end runner and the reader of the case-file format.
+// The case-file format of the end-to-end runner: cases of commands and what each must print.
 #pragma once
 
 #include <optional>
@@ -10,20 +10,21 @@ namespace e2e {
 
 enum class Platform { Both, Posix, Windows };
 
-// A file to create before the case runs; `path` is relative to the working directory, or to
-// the home directory when it began with "~/" (`in_home`). A path ending in "/" is a directory.
+// A file created before the first command; `path` is relative to the working directory, or
+// to the home directory when `in_home`. A path ending in "/" is a directory.
 struct FileSpec {
     std::string path;
     bool in_home = false;
     std::string content;
-    bool substitute = false;  // placeholders are replaced (the script file, not '--- file')
 };
 
-// What the shell must produce. Placeholders ({tmp}, {home}, {*}) are still in the text.
-struct Expected {
-    std::string stdout_text;
-    std::string stderr_text;
-    std::optional<int> status = 0;  // empty: any status other than 0
+// One start of the shell and what it must produce; placeholders are still in the text.
+struct Command {
+    int line = 0;
+    std::vector<std::string> argv;  // the arguments after the binary
+    std::string out;
+    std::string err;
+    std::optional<int> status = 0;  // empty: any status but 0
 };
 
 struct Case {
@@ -31,25 +32,16 @@ struct Case {
     int line = 0;      // line of the "===" header
     std::string name;
     Platform platform = Platform::Both;
-    std::vector<std::string> argv;      // arguments after the binary (placeholders unexpanded)
-    std::optional<std::string> script;  // script file name when the text runs as a script
-    std::string script_text;
-    std::optional<std::string> stdin_text;  // standard input; /dev/null when absent
-    std::vector<std::pair<std::string, std::optional<std::string>>> env;  // set, or remove
     std::vector<FileSpec> files;
+    std::optional<std::string> input;  // standard input of every command; /dev/null when absent
+    std::vector<std::pair<std::string, std::optional<std::string>>> env;  // set, or remove
     int timeout_seconds = 10;
-    Expected expected;
-};
-
-struct ParseError {
-    std::string file;
-    int line = 0;
-    std::string message;
+    std::vector<Command> commands;
 };
 
 struct CaseFile {
     std::vector<Case> cases;
-    std::vector<ParseError> errors;
+    std::vector<std::string> errors;  // "file:line: message"
 };
 
 // Reads one case file's text; `file_name` names it in cases and messages.

@@ -1,56 +1,20 @@
-// Runs a program in its own process group, feeding its input and collecting both output streams.
+// Runs a program in its own process group: its input comes from a pipe filled beforehand,
+// its output streams go to files that are read once it has ended.
 #include "process.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace e2e {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-struct Pipe {
-    int read = -1;
-    int write = -1;
-};
-
-bool make_pipe(Pipe& p) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return false;
-    p.read = fds[0];
-    p.write = fds[1];
-    return true;
-}
-
-void close_fd(int& fd) {
-    if (fd >= 0) close(fd);
-    fd = -1;
-}
-
-// Child side of fork: only async-signal-safe calls until exec.
-[[noreturn]] void exec_child(const ProcessLaunch& launch, char* const* argv, char* const* envp,
-                             int in_fd, int out_fd, int err_fd, int report_fd) {
-    setpgid(0, 0);
-    signal(SIGPIPE, SIG_DFL);
-    int err = 0;
-    if (chdir(launch.cwd.c_str()) != 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 ||
-        dup2(err_fd, 2) < 0) {
-        err = errno;
-    } else {
-        execve(argv[0], argv, envp);
-        err = errno;
-    }
-    ssize_t ignored = write(report_fd, &err, sizeof err);
-    (void)ignored;
-    _exit(127);
-}
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
     std::vector<char*> result;
@@ -60,106 +24,77 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
     return result;
 }
 
-// Moves bytes between the parent and the child's pipes until both output pipes close or the
-// deadline passes; returns false on timeout.
-bool pump(int& in_fd, int& out_fd, int& err_fd, const std::string& input, ProcessResult& r,
-          Clock::time_point deadline) {
-    std::size_t written = 0;
-    if (in_fd >= 0 && input.empty()) close_fd(in_fd);
-    char buffer[65536];
-    while (out_fd >= 0 || err_fd >= 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return false;
-        pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {in_fd, POLLOUT, 0}};
-        int n = poll(fds, 3, static_cast<int>(left.count()));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-            if (got > 0) {
-                (i == 0 ? r.out : r.err).append(buffer, static_cast<std::size_t>(got));
-            } else if (got == 0 || errno != EINTR) {
-                close_fd(i == 0 ? out_fd : err_fd);
-            }
-        }
-        if (in_fd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-            ssize_t put = write(in_fd, input.data() + written, input.size() - written);
-            if (put > 0) written += static_cast<std::size_t>(put);
-            if (put < 0 && errno != EINTR && errno != EAGAIN) close_fd(in_fd);
-            if (written == input.size()) close_fd(in_fd);
-        }
-    }
-    close_fd(in_fd);
-    return true;
-}
-
-// Waits for the child until the deadline; kills its whole group when the deadline passes.
-bool wait_child(pid_t pid, int& raw_status, Clock::time_point deadline) {
-    while (true) {
-        pid_t got = waitpid(pid, &raw_status, WNOHANG);
-        if (got == pid) return true;
-        if (got < 0 && errno != EINTR) return true;
-        if (Clock::now() >= deadline) return false;
-        usleep(2000);
-    }
+std::string read_and_remove(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    unlink(path.c_str());
+    return text.str();
 }
 
 }  // namespace
 
-ProcessResult run_process(const ProcessLaunch& launch) {
+ProcessResult run_process(const ProcessLaunch& launch, const std::string& scratch) {
     ProcessResult r;
-    Pipe in, out, err, report;
-    int null_fd = -1;
-    if (!make_pipe(out) || !make_pipe(err) || !make_pipe(report) ||
-        (launch.input && !make_pipe(in))) {
-        r.start_error = std::string("pipe: ") + std::strerror(errno);
+    // The input goes into the pipe before the start; cases hold far less than a pipe takes.
+    int in[2] = {-1, -1};
+    if (launch.input) {
+        if (pipe2(in, O_CLOEXEC) != 0) {
+            r.start_error = strerror(errno);
+            return r;
+        }
+        fcntl(in[1], F_SETPIPE_SZ, 1 << 20);
+        if (write(in[1], launch.input->data(), launch.input->size()) < 0)
+            r.start_error = strerror(errno);
+        close(in[1]);
+    }
+    const std::string out = scratch + ".out", err = scratch + ".err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, launch.cwd.c_str());
+    if (launch.input)
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setpgroup(&attr, 0);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+    auto argv_strings = launch.argv, env_strings = launch.env;
+    pid_t pid = 0;
+    const int failed = posix_spawn(&pid, argv_strings[0].c_str(), &actions, &attr,
+                                   pointers(argv_strings).data(), pointers(env_strings).data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (in[0] >= 0) close(in[0]);
+    if (failed != 0) {
+        r.start_error = launch.argv[0] + ": " + strerror(failed);
         return r;
     }
-    if (!launch.input) null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    auto argv_strings = launch.argv;
-    auto env_strings = launch.env;
-    auto argv = pointers(argv_strings);
-    auto envp = pointers(env_strings);
 
-    pid_t pid = fork();
-    if (pid == 0) {
-        exec_child(launch, argv.data(), envp.data(), launch.input ? in.read : null_fd, out.write,
-                   err.write, report.write);
-    }
-    setpgid(pid, pid);  // also here, so that a kill on timeout never misses the group
-    close_fd(in.read);
-    close_fd(out.write);
-    close_fd(err.write);
-    close_fd(report.write);
-    close_fd(null_fd);
-    if (pid < 0) {
-        r.start_error = std::string("fork: ") + std::strerror(errno);
-        close_fd(in.write), close_fd(out.read), close_fd(err.read), close_fd(report.read);
-        return r;
-    }
-    if (launch.input) fcntl(in.write, F_SETFL, O_NONBLOCK);
-
-    auto deadline = Clock::now() + std::chrono::seconds(launch.timeout_seconds);
-    bool finished = pump(in.write, out.read, err.read, launch.input.value_or(""), r, deadline);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(launch.timeout_seconds);
     int raw = 0;
-    if (!finished || !wait_child(pid, raw, deadline)) {
-        r.timed_out = true;
-        kill(-pid, SIGKILL);
-        waitpid(pid, &raw, 0);
+    while (waitpid(pid, &raw, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            r.timed_out = true;
+            kill(-pid, SIGKILL);
+            waitpid(pid, &raw, 0);
+            break;
+        }
+        usleep(1000);
     }
     kill(-pid, SIGKILL);  // programs left behind in the group must not outlive the case
-    close_fd(in.write), close_fd(out.read), close_fd(err.read);
-
-    int exec_errno = 0;
-    if (read(report.read, &exec_errno, sizeof exec_errno) == sizeof exec_errno)
-        r.start_error = launch.argv[0] + ": " + std::strerror(exec_errno);
-    close_fd(report.read);
-    if (WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
-    if (WIFSIGNALED(raw)) {
-        r.signal = WTERMSIG(raw);
-        r.status = 128 + r.signal;
-    }
+    r.out = read_and_remove(out);
+    r.err = read_and_remove(err);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    r.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
     return r;
 }
 

@@ -8,9 +8,9 @@
 namespace e2e {
 
 struct ProcessLaunch {
-    std::vector<std::string> argv;  // argv[0] is the program's path
-    std::vector<std::string> env;   // "NAME=value" entries, the whole environment
-    std::string cwd;
+    std::vector<std::string> argv;     // argv[0] is the program's path
+    std::vector<std::string> env;      // "NAME=value" entries, the whole environment
+    std::string cwd;                   // also holds the files of the streams while it runs
     std::optional<std::string> input;  // standard input; /dev/null when absent
     int timeout_seconds = 10;
 };
@@ -24,6 +24,6 @@ struct ProcessResult {
     std::string start_error;  // set when the program could not be started
 };
 
-ProcessResult run_process(const ProcessLaunch& launch);
+ProcessResult run_process(const ProcessLaunch& launch, const std::string& scratch);
 
 }  // namespace e2e
