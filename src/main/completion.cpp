@@ -124,19 +124,17 @@ std::optional<std::string> resolve_dir(const std::string& dir_part) {
     return dir_part.empty() ? *cwd : platform::join_path(*cwd, dir_part);
 }
 
-// A name with a break character is quoted: a leading double quote when the word is bare;
-// inside an open double quote the characters the quote would treat specially get a backslash.
+// A name with a break character is quoted: a leading double quote when the word is bare. In
+// the quote, bare or already open, the characters it treats specially get a backslash, so that
+// a quote, a dollar sign or a final backslash in the name stays part of it.
 std::string quote_replacement(const std::string& text, bool in_quotes) {
-    if (in_quotes) {
-        std::string out;
-        for (char c : text) {
-            if (c == '"' || c == '\\') out += '\\';
-            out += c;
-        }
-        return out;
+    if (!in_quotes && std::none_of(text.begin(), text.end(), is_break_char)) return text;
+    std::string out = in_quotes ? "" : "\"";
+    for (char c : text) {
+        if (escapable_in_quotes(c)) out += '\\';
+        out += c;
     }
-    if (std::any_of(text.begin(), text.end(), is_break_char)) return "\"" + text;
-    return text;
+    return out;
 }
 
 bool is_directory_entry(const std::string& dir, const platform::DirEntry& entry) {
