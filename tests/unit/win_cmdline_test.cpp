@@ -58,26 +58,15 @@ TEST(WinCommandLine, SplitAndQuote) {
     }
 }
 
+// What cmd.exe would act on is quoted; a variable reference cannot be expanded: each % is
+// preceded by an empty substring.
 TEST(WinCommandLine, BatchFilesRunThroughCmd) {
-    EXPECT_EQ(batch_command_line(R"(C:\b\foo.bat)", {"x", "two words"}),
-              R"(cmd.exe /e:ON /v:OFF /d /c ""C:\b\foo.bat" x "two words"")");
-    static const struct {
-        std::string_view arg, quoted;
-    } cases[] = {
-        {"plain-1.txt", "plain-1.txt"},
-        {"", R"("")"},
-        {"a&b", R"("a&b")"},
-        {"a|b>c<d^e", R"("a|b>c<d^e")"},
-        {"a\"b", R"("a""b")"},
-        {R"(dir\)", R"("dir\\")"},
-        // a variable reference cannot be expanded: each % is preceded by an empty substring
-        {"%PATH%", R"("%%cd:~,%PATH%%cd:~,%")"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(batch_command_line("s.bat", {std::string(c.arg)}),
-                  R"(cmd.exe /e:ON /v:OFF /d /c ""s.bat" )" + std::string(c.quoted) + "\"");
-    for (const Args& refused : {Args{"a\nb"}, Args{"ok", "a\rb"}, Args{std::string("a\0b", 3)}})
-        EXPECT_FALSE(batch_command_line("s.bat", refused).has_value());
+    EXPECT_EQ(
+        batch_command_line(R"(C:\b\foo.bat)",
+                           {"x", "two words", "", "a&b", "a|b>c<d^e", "a\"b", R"(d\)"}),
+        R"(cmd.exe /e:ON /v:OFF /d /c ""C:\b\foo.bat" x "two words" "" "a&b" "a|b>c<d^e" "a""b" "d\\"")");
+    EXPECT_EQ(batch_command_line("s.bat", {"%PATH%"}),
+              R"(cmd.exe /e:ON /v:OFF /d /c ""s.bat" "%%cd:~,%PATH%%cd:~,%"")");
     EXPECT_FALSE(batch_command_line("s\"x.bat", {}).has_value());
 }
 

@@ -44,49 +44,29 @@ TEST(WinText, Utf8AndUtf16) {
     EXPECT_FALSE(valid);
 }
 
-TEST(WinPaths, PrefixesJoinNormalizeAndLists) {
-    static const std::pair<std::string_view, std::size_t> prefixes[] = {
-        {"C:\\x", 2},
-        {"c:x", 2},
-        {"\\x", 0},
-        {"1:\\x", 0},
-        {"\\\\server\\share\\x", 14},
-        {"//server/share", 14},
-        {"\\\\?\\C:\\x", 6},
-        {"\\\\?\\UNC\\srv\\sh\\x", 14},
-        {"\\\\.\\pipe\\x", 8}};
-    for (const auto& [path, length] : prefixes)
+// Prefixes the shell cannot meet through a drive letter, and the joins and normalizations
+// that keep or replace them.
+TEST(WinPaths, PrefixesJoinAndNormalize) {
+    for (const auto& [path, length] : {std::pair<std::string_view, std::size_t>{"c:x", 2},
+                                       {"1:\\x", 0},
+                                       {"\\\\srv\\share\\x", 11},
+                                       {"//srv/share", 11},
+                                       {"\\\\?\\C:\\x", 6},
+                                       {"\\\\?\\UNC\\srv\\sh\\x", 14},
+                                       {"\\\\.\\pipe\\x", 8}})
         EXPECT_EQ(prefix_length(path), length) << path;
-    EXPECT_TRUE(is_absolute("C:\\x") && is_absolute("C:/") && is_absolute("\\\\server\\share"));
-    EXPECT_FALSE(is_absolute("C:x") || is_absolute("\\x") || is_absolute("/x") || is_absolute("x"));
-    static const std::pair<std::string_view, std::string_view> normalized[] = {
-        {"C:/windows/./system32/..", "C:\\windows"},
-        {"C:\\..\\..\\x\\..\\", "C:\\"},
-        {"C:a\\..\\..", "C:"},
-        {"\\\\srv\\sh\\a\\..\\..", "\\\\srv\\sh\\"},
-        {"//srv/sh/a//b", "//srv/sh\\a\\b"},
-        {"a\\..\\..\\b", "b"},
-        {"\\x\\..", "\\"}};
-    for (const auto& [path, result] : normalized)
-        EXPECT_EQ(normalize_path(path), result) << path;
-    static const std::array<std::string_view, 3> joins[] = {
-        {"C:\\x", "y", "C:\\x\\y"},
-        {"C:\\x\\", "y", "C:\\x\\y"},
-        {"C:", "y", "C:y"},
-        {"C:\\x", "\\y", "C:\\y"},
-        {"C:\\x", "/y", "C:/y"},
-        {"C:\\x", "D:y", "D:y"},
-        {"\\\\srv\\sh", "y", "\\\\srv\\sh\\y"},
-        {"\\\\srv\\sh\\a", "\\y", "\\\\srv\\sh\\y"}};
-    for (const auto& [base, path, result] : joins)
-        EXPECT_EQ(join_path(base, path), result) << base << " + " << path;
+    EXPECT_TRUE(is_absolute("C:/") && is_absolute("\\\\srv\\share"));
+    EXPECT_FALSE(is_absolute("C:x") || is_absolute("\\x") || is_absolute("/x"));
+    EXPECT_EQ(normalize_path("C:\\..\\..\\x\\..\\"), "C:\\");
+    EXPECT_EQ(normalize_path("C:a\\..\\.."), "C:");
+    EXPECT_EQ(normalize_path("\\\\srv\\sh\\a\\..\\.."), "\\\\srv\\sh\\");
+    EXPECT_EQ(normalize_path("//srv/sh/a//b"), "//srv/sh\\a\\b");
+    EXPECT_EQ(normalize_path("a\\..\\..\\b"), "b");
+    EXPECT_EQ(join_path("C:", "y"), "C:y");
+    EXPECT_EQ(join_path("C:\\x", "/y"), "C:/y");
+    EXPECT_EQ(join_path("\\\\srv\\sh", "y"), "\\\\srv\\sh\\y");
+    EXPECT_EQ(join_path("\\\\srv\\sh\\a", "\\y"), "\\\\srv\\sh\\y");
     EXPECT_EQ(split_path_list("C:\\a;\"C:\\b;c\";;D:\\"), (List{"C:\\a", "C:\\b;c", "", "D:\\"}));
-    EXPECT_EQ(split_pathext(";.COM;.Exe;"), (List{"", ".COM", ".Exe", ""}));
-    EXPECT_EQ(split_pathext(kDefaultPathext), (List{".EXE", ".BAT", ".CMD", ".COM"}));
-    EXPECT_TRUE(is_batch_file("C:\\x\\Run.BaT") && is_batch_file("run.cmd"));
-    EXPECT_FALSE(is_batch_file("run.bat.exe") || is_batch_file("bat"));
-    EXPECT_TRUE(ends_with_nocase("NOTEPAD.exe", ".EXE"));
-    EXPECT_FALSE(ends_with_nocase("exe", ".exe"));
 }
 
 }  // namespace

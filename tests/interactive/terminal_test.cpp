@@ -18,7 +18,7 @@ void let_it_start() {
     std::this_thread::sleep_for(300ms);
 }
 
-TEST(Interactive, OneSessionThroughTheEditorCompletionInterruptsAndHistory) {
+TEST(Terminal, OneSessionThroughTheEditorCompletionInterruptsAndHistory) {
     TempDir home;
     std::string history = "#V2\n";
     for (int i = 0; i < 99; ++i)
@@ -108,7 +108,7 @@ TEST(Interactive, OneSessionThroughTheEditorCompletionInterruptsAndHistory) {
     EXPECT_EQ(read_file(home.path / ".kiln_history"), saved);
 }
 
-TEST(Interactive, StartupFileAndDumbTerminal) {
+TEST(Terminal, StartupFileAndDumbTerminal) {
     TempDir home;
     write_file(home.path / ".kilnrc", "echo fine\necho \"open\n");
     fs::create_directories(home.path / ".kiln_history");  // cannot be written: ignored
