@@ -23,6 +23,7 @@ protected:
     void SetUp() override {
         old_home_ = platform::get_env("HOME");
         ASSERT_TRUE(platform::set_env("HOME", kHome).has_value());
+        ASSERT_EQ(platform::get_env("HOME"), kHome);
         platform::init(0, nullptr);  // the platform reads the home folder at start-up
         old_cwd_ = fs::current_path();
         std::string dir = (fs::temp_directory_path() / "kiln-expand-XXXXXX").string();
