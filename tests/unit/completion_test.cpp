@@ -143,11 +143,13 @@ TEST_F(CompletionTest, NamesWithBreakCharactersAreQuoted) {
     touch("my file.txt");
     touch("say \"hi\" now");
     touch("cost $5\\");
+    touch("win\\dir x");
     const Completion bare = complete_at_end("cat my");
     EXPECT_EQ(bare.start, 4u);
     EXPECT_EQ(replacements(bare), Names{"\"my file.txt"});
     EXPECT_EQ(replacements(complete_at_end("cat sa")), Names{"\"say \\\"hi\\\" now"});
     EXPECT_EQ(replacements(complete_at_end("cat co")), Names{"\"cost \\$5\\\\"});
+    EXPECT_EQ(replacements(complete_at_end("cat wi")), Names{"\"win\\dir x"});
     // Inside an open quote the word starts after it; an escaped quote is part of the word, a
     // closed quote opens no word.
     const Completion open = complete_at_end("cat \"say \\\"h");
