@@ -59,10 +59,19 @@ std::optional<std::vector<std::string>> split_words(std::string_view text) {
     return words;
 }
 
-class Reader {
-public:
-    Reader(const std::string& file, std::vector<Case>& cases, std::vector<std::string>& errors)
-        : file_(file), cases_(cases), errors_(errors) {}
+struct Reader {
+    const std::string& file_;
+    std::vector<Case>& cases_;
+    std::vector<std::string>& errors_;
+    std::optional<Case> case_ = {};
+    std::size_t errors_before_ = 0;
+    int line_ = 0;
+    bool esc_ = false;
+    int status_ = 0;               // the status a command must end with unless it says otherwise
+    int blanks_ = 0;               // blank lines not yet known to be output
+    std::string* more_ = nullptr;  // where '>' lines go: a command's text, a file, the input
+    bool words_ = false;           // whether `more_` holds the words of a "%" command
+    std::string text_ = {};        // the text of the command being read
 
     void line(int n, std::string_view s) {
         line_ = n;
@@ -99,9 +108,6 @@ public:
         }
     }
 
-    void finish() { start(""); }
-
-private:
     void error(const std::string& message, int line = 0) {
         errors_.push_back(file_ + ":" + std::to_string(line ? line : line_) + ": " + message);
     }
@@ -202,31 +208,18 @@ private:
             error("expected a setting (file, stdin, env, timeout) or a command");
         }
     }
-
-    std::string file_;
-    std::vector<Case>& cases_;
-    std::vector<std::string>& errors_;
-    std::optional<Case> case_;
-    std::size_t errors_before_ = 0;
-    int line_ = 0;
-    bool esc_ = false;
-    int status_ = 0;               // the status a command must end with unless it says otherwise
-    int blanks_ = 0;               // blank lines not yet known to be output
-    std::string* more_ = nullptr;  // where '>' lines go: a command's text, a file, the input
-    bool words_ = false;           // whether `more_` holds the words of a "%" command
-    std::string text_;             // the text of the command being read
 };
 
 }  // namespace
 
 void parse_case_file(const std::string& file, const std::string& text, std::vector<Case>& cases,
                      std::vector<std::string>& errors) {
-    Reader reader(file, cases, errors);
+    Reader reader{file, cases, errors};
     std::istringstream in(text);
     int n = 0;
     for (std::string line; std::getline(in, line);)
         reader.line(++n, line);
-    reader.finish();
+    reader.start("");  // ends the last case
 }
 
 }  // namespace e2e

@@ -116,10 +116,8 @@ std::string visible(std::string line) {
         const auto c = static_cast<unsigned char>(line[i]);
         char hex[8];
         std::snprintf(hex, sizeof hex, "\\x%02x", c);
-        if (c == '\\')
-            out += "\\\\";
-        else
-            out += (c < 0x20 && c != '\t') || c == 0x7f || i >= end ? hex : std::string(1, c);
+        const bool escaped = (c < 0x20 && c != '\t') || c == 0x7f || i >= end;
+        out += c == '\\' ? std::string("\\\\") : escaped ? std::string(hex) : std::string(1, c);
     }
     return eol ? out : out + "   (no line feed at the end)";
 }
@@ -264,16 +262,13 @@ ProcessResult run_process(std::vector<std::string> argv, std::vector<std::string
     return r;
 }
 
-struct Report {
-    int line = 0;      // the failing command's line
-    std::string text;  // empty on a pass
-};
-
-// Runs the case's commands in one fresh directory, up to the first that fails.
-Report run_case(const Options& o, const std::string& kiln, const Case& c) {
+// Runs the case's commands in one fresh directory, up to the first that fails; returns its
+// report: "ok" and the header's line on a pass, "FAIL", the failing command's line and what
+// differs otherwise.
+std::string run_case(const Options& o, const std::string& kiln, const Case& c) {
     const char* root = getenv("TMPDIR");
     std::string pattern = std::string(root && *root ? root : "/tmp") + "/kiln-e2e-XXXXXX";
-    if (!mkdtemp(pattern.data())) return {c.line, std::string("  mkdtemp: ") + strerror(errno)};
+    if (!mkdtemp(pattern.data())) return "FAIL " + c.file + ": mkdtemp failed\n";
     std::error_code ec;
     const fs::path base = fs::canonical(pattern, ec), work = base / "work", home = base / "home";
     fs::create_directory(work, ec);
@@ -282,30 +277,32 @@ Report run_case(const Options& o, const std::string& kiln, const Case& c) {
     if (!o.wine.empty())
         values = {{"{tmp}", wine_path(work)}, {"{home}", wine_path(home)}, {"{/}", "\\"}};
 
-    Report report{c.line, {}};
+    int line = c.line;
+    std::string failure;
     for (const auto& [path, content] : c.files) {
         const fs::path target = path.starts_with("~/") ? home / path.substr(2) : work / path;
         fs::create_directories(path.ends_with('/') ? target : target.parent_path(), ec);
         std::ofstream out;
         if (!path.ends_with('/')) out.open(target, std::ios::binary);
         if (!(out << substitute(content, values)) || ec)
-            report.text += "  cannot create " + target.string() + "\n";
+            failure += "  cannot create " + target.string() + "\n";
     }
     const auto env = environment(o, c, values, kiln);
-    for (std::size_t i = 0; i < c.commands.size() && report.text.empty(); ++i) {
+    for (std::size_t i = 0; i < c.commands.size() && failure.empty(); ++i) {
         std::vector<std::string> argv = {kiln};
         if (!o.wine.empty()) argv.insert(argv.begin(), o.wine);
         for (const auto& a : c.commands[i].argv)
             argv.push_back(substitute(a, values));
         const auto result = run_process(argv, env, work, c.input, c.timeout, base / "stream");
-        if (auto failure = check(c.commands[i], result, values); !failure.empty())
-            report = {c.commands[i].line, failure};
+        failure = check(c.commands[i], result, values);
+        line = c.commands[i].line;
     }
-    if (o.keep && !report.text.empty())
-        report.text += "  kept: " + base.string() + "\n";
+    if (o.keep && !failure.empty())
+        failure += "  kept: " + base.string() + "\n";
     else
         fs::remove_all(base, ec);
-    return report;
+    const std::string header = c.file + ":" + std::to_string(failure.empty() ? c.line : line);
+    return (failure.empty() ? "ok   " : "FAIL ") + header + ": " + c.name + "\n" + failure;
 }
 
 }  // namespace
@@ -348,7 +345,7 @@ int main(int argc, char** argv) {
     for (const auto& e : errors)
         std::cout << "ERROR " << e << "\n";
 
-    std::vector<Report> reports(selected.size());
+    std::vector<std::string> reports(selected.size());
     std::atomic<std::size_t> next{0};
     std::vector<std::thread> workers;
     for (unsigned t = 0; t < std::min<std::size_t>(o.jobs, selected.size()); ++t)
@@ -359,13 +356,10 @@ int main(int argc, char** argv) {
     for (auto& w : workers)
         w.join();
     int passed = 0, failed = static_cast<int>(errors.size());
-    for (std::size_t i = 0; i < selected.size(); ++i) {
-        const Report& r = reports[i];
-        (r.text.empty() ? passed : failed)++;
-        if (!r.text.empty() || o.verbose)
-            std::cout << (r.text.empty() ? "ok   " : "FAIL ") << selected[i].file << ":" << r.line
-                      << ": " << selected[i].name << "\n"
-                      << r.text;
+    for (const auto& report : reports) {
+        const bool ok = report.starts_with("ok");
+        (ok ? passed : failed)++;
+        if (!ok || o.verbose) std::cout << report;
     }
     std::cout << passed << " passed, " << failed << " failed\n";
     return failed == 0 ? 0 : 1;
