@@ -15,30 +15,6 @@ bool marked(std::string_view line, char c) {
     return line.starts_with(c) && (line.size() == 1 || line[1] == ' ');
 }
 
-// Decodes backslash escapes; a backslash at the end sets `joined` (no line feed after the
-// line). Returns nothing for an unknown escape.
-std::optional<std::string> unescape(std::string_view text, bool& joined) {
-    static constexpr std::string_view from = "\\ntre0", to{"\\\n\t\r\x1b\0", 6};
-    std::string out;
-    joined = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-        } else if (i + 1 == text.size()) {
-            joined = true;
-        } else if (text[++i] == 'x' && i + 2 < text.size() && std::isxdigit(text[i + 1]) &&
-                   std::isxdigit(text[i + 2])) {
-            out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
-            i += 2;
-        } else if (from.find(text[i]) != npos) {
-            out += to[from.find(text[i])];
-        } else {
-            return std::nullopt;
-        }
-    }
-    return out;
-}
-
 // The words of a "%" command: blanks and line feeds separate them, single quotes group text.
 std::optional<std::vector<std::string>> split_words(std::string_view text) {
     std::vector<std::string> words;
@@ -117,6 +93,7 @@ struct Reader {
         if (case_) {
             close_command();
             if (case_->commands.empty()) error("the case runs no command", case_->line);
+            case_->end = header.empty() ? line_ : line_ - 1;  // the last line, or before `header`
             if (errors_.size() == errors_before_) cases_.push_back(std::move(*case_));
         }
         case_.reset();
@@ -145,13 +122,30 @@ struct Reader {
         case_->name = name;
     }
 
-    // Text with escapes decoded under @esc; `joined` is set by a backslash at its end.
-    std::string decode(std::string_view raw, bool& joined) {
+    // Text with escapes decoded under @esc; a backslash at its end sets `joined` (no line feed
+    // after the line).
+    std::string decode(std::string_view text, bool& joined) {
+        static constexpr std::string_view from = "\\ntre0", to{"\\\n\t\r\x1b\0", 6};
         joined = false;
-        if (!esc_) return std::string(raw);
-        const auto decoded = unescape(raw, joined);
-        if (!decoded) error("bad backslash escape");
-        return decoded.value_or("");
+        if (!esc_) return std::string(text);
+        std::string out;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] != '\\') {
+                out += text[i];
+            } else if (i + 1 == text.size()) {
+                joined = true;
+            } else if (text[++i] == 'x' && i + 2 < text.size() && std::isxdigit(text[i + 1]) &&
+                       std::isxdigit(text[i + 2])) {
+                out +=
+                    static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+                i += 2;
+            } else if (from.find(text[i]) != npos) {
+                out += to[from.find(text[i])];
+            } else {
+                error("bad backslash escape");
+            }
+        }
+        return out;
     }
 
     // One line of text, followed by a line feed unless it was joined.

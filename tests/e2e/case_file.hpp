@@ -20,7 +20,7 @@ struct Command {
 
 struct Case {
     std::string file, name;  // file: the case file's name, e.g. "quoting.txt"
-    int line = 0;            // the line of the "===" header
+    int line = 0, end = 0;   // the lines of the "===" header and the case's last line
     Platform platform = Platform::Both;
     // Files created before the first command: a path relative to the working directory, or
     // to the home directory after "~/"; one ending in "/" is a directory.

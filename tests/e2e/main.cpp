@@ -25,11 +25,9 @@ using namespace e2e;
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kiln_e2e [options] KILN CASES [LINE]\n"
-    "  KILN the shell binary; CASES a case file (LINE: only the case holding that line) or a\n"
-    "  directory of them. Options: --wine WINE (KILN is a Windows program), --env NAME=VALUE or\n"
-    "  --env NAME (pass the runner's own), -j N (cases at once), --keep (the directories of\n"
-    "  failing cases), -v (list passing cases too)\n";
+    "usage: kiln_e2e [--wine WINE] [--env NAME[=VALUE]]... [-j N] [--keep] [-v] KILN CASES [LINE]\n"
+    "  runs the cases of a file (only the one holding LINE) or a directory "
+    "(tests/cases/README.md)\n";
 
 struct Options {
     std::string kiln, cases;
@@ -174,8 +172,7 @@ std::vector<std::string> environment(const Options& o, const Case& c, const Plac
         {"USERPROFILE", values[1].second},
         {"LANG", "C.UTF-8"},
         {"LC_ALL", "C.UTF-8"},
-        {"KILN_EXE", windows ? wine_path(kiln) : kiln},
-    };
+        {"KILN_EXE", windows ? wine_path(kiln) : kiln}};
     for (const auto& e : o.env) {
         const auto eq = e.find('=');
         if (eq != std::string::npos)
@@ -325,6 +322,7 @@ int main(int argc, char** argv) {
         std::cerr << "kiln_e2e: no binary " << o.kiln << " or no case files in " << o.cases << "\n";
         return 2;
     }
+    const Platform platform = o.wine.empty() ? Platform::Posix : Platform::Windows;
     std::vector<Case> selected;
     std::vector<std::string> errors;
     for (const auto& path : files) {
@@ -332,15 +330,10 @@ int main(int argc, char** argv) {
         text << std::ifstream(path, std::ios::binary).rdbuf();
         std::vector<Case> cases;
         parse_case_file(path.filename().string(), text.str(), cases, errors);
-        for (std::size_t i = 0; i < cases.size(); ++i) {
-            const bool holds_line =
-                o.line == 0 ||
-                (cases[i].line <= o.line && (i + 1 == cases.size() || cases[i + 1].line > o.line));
-            if (holds_line &&
-                (cases[i].platform == Platform::Both ||
-                 cases[i].platform == (o.wine.empty() ? Platform::Posix : Platform::Windows)))
-                selected.push_back(cases[i]);
-        }
+        for (const Case& c : cases)
+            if ((o.line == 0 || (c.line <= o.line && o.line <= c.end)) &&
+                (c.platform == Platform::Both || c.platform == platform))
+                selected.push_back(c);
     }
     for (const auto& e : errors)
         std::cout << "ERROR " << e << "\n";
