@@ -18,21 +18,17 @@ bool marked(std::string_view line, char c) {
 // The words of a "%" command: blanks and line feeds separate them, single quotes group text.
 std::optional<std::vector<std::string>> split_words(std::string_view text) {
     std::vector<std::string> words;
-    bool in_word = false, quoted = false;
+    bool quoted = false, gap = true;
     for (char c : text) {
-        if (!quoted && (c == ' ' || c == '\t' || c == '\n')) {
-            in_word = false;
-            continue;
-        }
-        if (!in_word) words.emplace_back();
-        in_word = true;
+        const bool blank = !quoted && (c == ' ' || c == '\t' || c == '\n');
+        if (!blank && gap) words.emplace_back();
+        gap = blank;
         if (c == '\'')
             quoted = !quoted;
-        else
+        else if (!blank)
             words.back() += c;
     }
-    if (quoted) return std::nullopt;
-    return words;
+    return quoted ? std::nullopt : std::optional(words);
 }
 
 struct Reader {

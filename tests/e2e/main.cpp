@@ -71,6 +71,12 @@ struct ProcessResult {
     bool timed_out = false;
 };
 
+std::string read_file(const fs::path& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
 // --- comparing ---------------------------------------------------------------------------
 
 // The placeholders {tmp}, {home} and {/} with their values.
@@ -198,13 +204,6 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
     return result;
 }
 
-std::string read_and_remove(const std::string& path) {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    unlink(path.c_str());
-    return text.str();
-}
-
 // Runs `argv` (argv[0] the program's path) in its own process group with exactly the
 // environment `env`, and `input` (/dev/null when absent) in a pipe filled beforehand. The
 // output streams go to the files `scratch`.out and .err, read once it has ended.
@@ -251,9 +250,9 @@ ProcessResult run_process(std::vector<std::string> argv, std::vector<std::string
         }
         usleep(1000);
     }
-    kill(-pid, SIGKILL);  // programs left behind in the group must not outlive the case
-    r.out = read_and_remove(out);
-    r.err = read_and_remove(err);
+    kill(-pid, SIGKILL);     // programs left behind in the group must not outlive the case
+    r.out = read_file(out);  // the files stay until the case's directory is removed
+    r.err = read_file(err);
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     r.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
     return r;
@@ -326,10 +325,8 @@ int main(int argc, char** argv) {
     std::vector<Case> selected;
     std::vector<std::string> errors;
     for (const auto& path : files) {
-        std::ostringstream text;
-        text << std::ifstream(path, std::ios::binary).rdbuf();
         std::vector<Case> cases;
-        parse_case_file(path.filename().string(), text.str(), cases, errors);
+        parse_case_file(path.filename().string(), read_file(path), cases, errors);
         for (const Case& c : cases)
             if ((o.line == 0 || (c.line <= o.line && o.line <= c.end)) &&
                 (c.platform == Platform::Both || c.platform == platform))
