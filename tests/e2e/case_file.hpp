@@ -10,41 +10,30 @@ namespace e2e {
 
 enum class Platform { Both, Posix, Windows };
 
-// A file created before the first command; `path` is relative to the working directory, or
-// to the home directory when `in_home`. A path ending in "/" is a directory.
-struct FileSpec {
-    std::string path;
-    bool in_home = false;
-    std::string content;
-};
-
 // One start of the shell and what it must produce; placeholders are still in the text.
 struct Command {
     int line = 0;
     std::vector<std::string> argv;  // the arguments after the binary
-    std::string out;
-    std::string err;
-    std::optional<int> status = 0;  // empty: any status but 0
+    std::string out, err;
+    std::optional<int> status;  // empty: any status but 0
 };
 
 struct Case {
-    std::string file;  // the case file's name, e.g. "quoting.txt"
-    int line = 0;      // line of the "===" header
-    std::string name;
+    std::string file, name;  // file: the case file's name, e.g. "quoting.txt"
+    int line = 0, end = 0;   // the lines of the "===" header and the case's last line
     Platform platform = Platform::Both;
-    std::vector<FileSpec> files;
+    // Files created before the first command: a path relative to the working directory, or
+    // to the home directory after "~/"; one ending in "/" is a directory.
+    std::vector<std::pair<std::string, std::string>> files;
     std::optional<std::string> input;  // standard input of every command; /dev/null when absent
     std::vector<std::pair<std::string, std::optional<std::string>>> env;  // set, or remove
-    int timeout_seconds = 10;
+    int timeout = 10;                                                     // seconds per command
     std::vector<Command> commands;
 };
 
-struct CaseFile {
-    std::vector<Case> cases;
-    std::vector<std::string> errors;  // "file:line: message"
-};
-
-// Reads one case file's text; `file_name` names it in cases and messages.
-CaseFile parse_case_file(const std::string& file_name, const std::string& text);
+// Reads one case file's text; mistakes in it go to `errors` as "file:line: message", and a
+// case with a mistake is left out of `cases`.
+void parse_case_file(const std::string& file, const std::string& text, std::vector<Case>& cases,
+                     std::vector<std::string>& errors);
 
 }  // namespace e2e

@@ -1,19 +1,23 @@
 // The end-to-end runner: runs the selected cases of tests/cases against the real binary and
 // reports every command whose status or output differs from its case.
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <thread>
 
 #include "case_file.hpp"
-#include "process.hpp"
 
 namespace fs = std::filesystem;
 using namespace e2e;
@@ -21,17 +25,16 @@ using namespace e2e;
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kiln_e2e [options] KILN CASES [LINE]\n"
-    "  KILN the shell binary; CASES a case file (LINE: only the case holding that line) or a\n"
-    "  directory of them. Options: --platform posix|windows (default posix), --launcher \"CMD\n"
-    "  ARGS\" (e.g. wine), --env NAME=VALUE or --env NAME (pass the runner's own), -j N (cases\n"
-    "  at once), --keep (the directories of failing cases), -v (list passing cases too)\n";
+    "usage: kiln_e2e [--wine WINE] [--env NAME[=VALUE]]... [-j N] [--keep] [-v] KILN CASES [LINE]\n"
+    "  runs the cases of a file (only the one holding LINE) or a directory "
+    "(tests/cases/README.md)\n";
 
 struct Options {
     std::string kiln, cases;
-    int line = 0;  // 0: every case
-    std::vector<std::string> launcher, env;
-    Platform platform = Platform::Posix;
+    int line = 0;      // 0: every case
+    std::string wine;  // when set, KILN is a Windows program and the Windows cases run
+    // Sanitizer settings reach the shell so that a sanitized build reports through them.
+    std::vector<std::string> env = {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"};
     unsigned jobs = 1;
     bool keep = false, verbose = false;
 };
@@ -40,26 +43,19 @@ bool parse_options(int argc, char** argv, Options& o) {
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i], value = i + 1 < argc ? argv[i + 1] : "";
-        if (a == "--platform" && (value == "posix" || value == "windows")) {
-            o.platform = value == "posix" ? Platform::Posix : Platform::Windows;
-        } else if (a == "--launcher" && !value.empty()) {
-            std::istringstream words(value);
-            for (std::string w; words >> w;)
-                o.launcher.push_back(w);
-        } else if (a == "--env" && !value.empty()) {
-            o.env.push_back(value);
-        } else if (a == "-j" && std::atoi(value.c_str()) > 0) {
-            o.jobs = static_cast<unsigned>(std::atoi(value.c_str()));
-        } else if (a == "--keep" || a == "-v") {
+        if (a == "--keep" || a == "-v") {
             (a == "-v" ? o.verbose : o.keep) = true;
-            continue;
-        } else if (a.starts_with("-")) {
-            return false;
-        } else {
+        } else if (!a.starts_with("-")) {
             positional.push_back(a);
-            continue;
+        } else if (a == "--wine" && !value.empty() && ++i) {
+            o.wine = value;
+        } else if (a == "--env" && !value.empty() && ++i) {
+            o.env.push_back(value);
+        } else if (a == "-j" && std::atoi(value.c_str()) > 0 && ++i) {
+            o.jobs = static_cast<unsigned>(std::atoi(value.c_str()));
+        } else {
+            return false;
         }
-        ++i;  // the option's value
     }
     if (positional.size() < 2 || positional.size() > 3) return false;
     o.kiln = positional[0];
@@ -68,21 +64,29 @@ bool parse_options(int argc, char** argv, Options& o) {
     return positional.size() == 2 || o.line > 0;
 }
 
-// --- comparing ---------------------------------------------------------------------------
-
-// Values of the placeholders {tmp}, {home} and {/}.
-struct Placeholders {
-    std::string tmp, home, separator = "/";
+struct ProcessResult {
+    std::string out, err;
+    int status = 0;  // exit code, or 128 + signal number
+    int signal = 0;  // the signal that ended the program, 0 when it exited
+    bool timed_out = false;
 };
 
-std::string substitute(std::string text, const Placeholders& v) {
-    for (const auto& [from, to] : {std::pair<std::string_view, const std::string&>{"{tmp}", v.tmp},
-                                   {"{home}", v.home},
-                                   {"{/}", v.separator}}) {
+std::string read_file(const fs::path& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+// --- comparing ---------------------------------------------------------------------------
+
+// The placeholders {tmp}, {home} and {/} with their values.
+using Placeholders = std::vector<std::pair<std::string, std::string>>;
+
+std::string substitute(std::string text, const Placeholders& values) {
+    for (const auto& [from, to] : values)
         for (auto at = text.find(from); at != std::string::npos;
              at = text.find(from, at + to.size()))
             text.replace(at, from.size(), to);
-    }
     return text;
 }
 
@@ -106,13 +110,6 @@ bool line_matches(std::string_view pattern, std::string_view text) {
     return false;
 }
 
-bool output_matches(const std::string& expected, const std::string& actual) {
-    const auto want = split_lines(expected), got = split_lines(actual);
-    return want.size() == got.size() &&
-           std::equal(want.begin(), want.end(), got.begin(),
-                      [](auto& w, auto& g) { return line_matches(w, g); });
-}
-
 // One line for display: control bytes, backslashes and trailing blanks escaped.
 std::string visible(std::string line) {
     const bool eol = line.ends_with('\n');
@@ -121,21 +118,17 @@ std::string visible(std::string line) {
     std::string out;
     for (std::size_t i = 0; i < line.size(); ++i) {
         const auto c = static_cast<unsigned char>(line[i]);
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c < 0x20 || c == 0x7f || i >= end) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += c == '\t' && i < end ? std::string("\t") : hex;
-        } else {
-            out += static_cast<char>(c);
-        }
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02x", c);
+        const bool escaped = (c < 0x20 && c != '\t') || c == 0x7f || i >= end;
+        out += c == '\\' ? std::string("\\\\") : escaped ? std::string(hex) : std::string(1, c);
     }
     return eol ? out : out + "   (no line feed at the end)";
 }
 
-// The lines between the common first and last lines, expected ones marked "-", actual "+".
-std::string render_diff(const std::string& expected, const std::string& actual) {
+// The lines between the common first and last lines, expected ones marked "-", actual "+";
+// empty when every line matches.
+std::string diff(const std::string& expected, const std::string& actual) {
     const auto a = split_lines(expected), b = split_lines(actual);
     std::size_t head = 0, tail = 0;
     while (head < a.size() && head < b.size() && line_matches(a[head], b[head]))
@@ -144,21 +137,15 @@ std::string render_diff(const std::string& expected, const std::string& actual) 
            line_matches(a[a.size() - 1 - tail], b[b.size() - 1 - tail]))
         ++tail;
     std::string out;
-    auto show = [&](char mark, const auto& lines, std::size_t from, std::size_t to) {
-        for (std::size_t i = from; i < to && i < from + 40; ++i)
-            out += std::string("    ") + mark + visible(lines[i]) + "\n";
-        if (to > from + 40) out += "    ... " + std::to_string(to - from - 40) + " more lines\n";
-    };
-    show(' ', b, head > 3 ? head - 3 : 0, head);
-    show('-', a, head, a.size() - tail);
-    show('+', b, head, b.size() - tail);
-    show(' ', b, b.size() - tail, std::min(b.size(), b.size() - tail + 3));
+    for (std::size_t i = head; i < a.size() - tail; ++i)
+        out += "    -" + visible(a[i]) + "\n";
+    for (std::size_t i = head; i < b.size() - tail; ++i)
+        out += "    +" + visible(b[i]) + "\n";
     return out;
 }
 
 // What went wrong in one command's run; empty when it did what the case expects.
 std::string check(const Command& cmd, const ProcessResult& r, const Placeholders& values) {
-    if (!r.start_error.empty()) return "  could not start: " + r.start_error + "\n";
     std::string out;
     if (r.timed_out) out += "  timed out\n";
     if (r.signal != 0) out += "  killed by signal " + std::string(strsignal(r.signal)) + "\n";
@@ -166,11 +153,9 @@ std::string check(const Command& cmd, const ProcessResult& r, const Placeholders
         out += "  status: expected " + (cmd.status ? std::to_string(*cmd.status) : "not 0") +
                ", got " + std::to_string(r.status) + "\n";
     for (const auto& [name, want, got] :
-         {std::tuple{"stdout", &cmd.out, &r.out}, std::tuple{"stderr", &cmd.err, &r.err}}) {
-        const std::string text = substitute(*want, values);
-        if (!output_matches(text, *got))
-            out += std::string("  ") + name + " (-expected +actual):\n" + render_diff(text, *got);
-    }
+         {std::tuple{"stdout", &cmd.out, &r.out}, std::tuple{"stderr", &cmd.err, &r.err}})
+        if (auto lines = diff(substitute(*want, values), *got); !lines.empty())
+            out += std::string("  ") + name + " (-expected +actual):\n" + lines;
     return out;
 }
 
@@ -185,82 +170,135 @@ std::string wine_path(const std::string& path) {
 
 std::vector<std::string> environment(const Options& o, const Case& c, const Placeholders& values,
                                      const std::string& kiln) {
+    const bool windows = !o.wine.empty();
     // KILN_EXE lets a case start the shell itself, e.g. to see the status it ends with.
-    std::vector<std::pair<std::string, std::string>> env = {
+    std::map<std::string, std::optional<std::string>> env = {
         {"PATH", "/usr/bin:/bin"},
-        {"HOME", values.home},
-        {"USERPROFILE", values.home},
+        {"HOME", values[1].second},
+        {"USERPROFILE", values[1].second},
         {"LANG", "C.UTF-8"},
         {"LC_ALL", "C.UTF-8"},
-        {"KILN_EXE", o.platform == Platform::Windows ? wine_path(kiln) : kiln},
-    };
-    auto set = [&](const std::string& name, const std::optional<std::string>& value) {
-        std::erase_if(env, [&](const auto& e) { return e.first == name; });
-        if (value) env.emplace_back(name, *value);
-    };
-    // Sanitizer settings reach the shell so that a sanitized build reports through them.
-    std::vector<std::string> entries = {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"};
-    entries.insert(entries.end(), o.env.begin(), o.env.end());
-    for (const auto& e : entries) {
+        {"KILN_EXE", windows ? wine_path(kiln) : kiln}};
+    for (const auto& e : o.env) {
         const auto eq = e.find('=');
-        const char* own = getenv(e.c_str());
-        if (eq != std::string::npos) set(e.substr(0, eq), e.substr(eq + 1));
-        if (eq == std::string::npos && own) set(e, std::string(own));
+        if (eq != std::string::npos)
+            env[e.substr(0, eq)] = e.substr(eq + 1);
+        else if (const char* own = getenv(e.c_str()))
+            env[e] = own;
     }
     for (const auto& [name, value] : c.env)
-        set(name, value ? std::optional(substitute(*value, values)) : std::nullopt);
+        env[name] = value ? std::optional(substitute(*value, values)) : std::nullopt;
     std::vector<std::string> block;
     // Wine keeps HOME of the Unix environment from Windows programs; it hands them WINEHOME
     // under the name HOME instead.
     for (const auto& [name, value] : env)
-        block.push_back((o.platform == Platform::Windows && name == "HOME" ? "WINEHOME" : name) +
-                        "=" + value);
+        if (value) block.push_back((windows && name == "HOME" ? "WINEHOME" : name) + "=" + *value);
     return block;
 }
 
-struct Report {
-    int line = 0;      // the failing command's line
-    std::string text;  // empty on a pass
-};
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> result;
+    for (auto& s : strings)
+        result.push_back(s.data());
+    result.push_back(nullptr);
+    return result;
+}
 
-// Runs the case's commands in one fresh directory, up to the first that fails.
-Report run_case(const Options& o, const std::string& kiln, const Case& c) {
+// Runs `argv` (argv[0] the program's path) in its own process group with exactly the
+// environment `env`, and `input` (/dev/null when absent) in a pipe filled beforehand. The
+// output streams go to the files `scratch`.out and .err, read once it has ended.
+ProcessResult run_process(std::vector<std::string> argv, std::vector<std::string> env,
+                          const std::string& cwd, const std::optional<std::string>& input,
+                          int timeout_seconds, const std::string& scratch) {
+    // The input goes into the pipe before the start; cases hold far less than a pipe takes.
+    int in[2] = {-1, -1};
+    if (input && pipe2(in, O_CLOEXEC) == 0) {
+        fcntl(in[1], F_SETPIPE_SZ, 1 << 20);
+        if (write(in[1], input->data(), input->size()) < 0) close(std::exchange(in[0], -1));
+        close(in[1]);
+    }
+    // The child runs only async-signal-safe calls up to the exec: other threads may hold locks.
+    const std::string out = scratch + ".out", err = scratch + ".err";
+    const auto args = pointers(argv), vars = pointers(env);
+    const std::string failure =
+        "kiln_e2e: cannot start " + argv[0] + " in " + cwd + " with its streams\n";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        signal(SIGPIPE, SIG_DFL);
+        const int fd0 = input ? in[0] : open("/dev/null", O_RDONLY | O_CLOEXEC);
+        const int fd1 = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int fd2 = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (chdir(cwd.c_str()) == 0 && dup2(fd0, 0) == 0 && dup2(fd1, 1) == 1 && dup2(fd2, 2) == 2)
+            execve(args[0], args.data(), vars.data());
+        [[maybe_unused]] const auto n = write(2, failure.data(), failure.size());
+        _exit(127);
+    }
+    if (in[0] >= 0) close(in[0]);
+    if (pid < 0) return {{}, "kiln_e2e: fork failed\n", -1, 0, false};
+    setpgid(pid, pid);  // so that a kill below reaches the group even before the child set it
+
+    ProcessResult r;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    int raw = 0;
+    while (waitpid(pid, &raw, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            r.timed_out = true;
+            kill(-pid, SIGKILL);
+            waitpid(pid, &raw, 0);
+            break;
+        }
+        usleep(1000);
+    }
+    kill(-pid, SIGKILL);     // programs left behind in the group must not outlive the case
+    r.out = read_file(out);  // the files stay until the case's directory is removed
+    r.err = read_file(err);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    r.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
+    return r;
+}
+
+// Runs the case's commands in one fresh directory, up to the first that fails; returns its
+// report: "ok" and the header's line on a pass, "FAIL", the failing command's line and what
+// differs otherwise.
+std::string run_case(const Options& o, const std::string& kiln, const Case& c) {
     const char* root = getenv("TMPDIR");
     std::string pattern = std::string(root && *root ? root : "/tmp") + "/kiln-e2e-XXXXXX";
-    if (!mkdtemp(pattern.data())) return {c.line, std::string("  mkdtemp: ") + strerror(errno)};
+    if (!mkdtemp(pattern.data())) return "FAIL " + c.file + ": mkdtemp failed\n";
     std::error_code ec;
     const fs::path base = fs::canonical(pattern, ec), work = base / "work", home = base / "home";
     fs::create_directory(work, ec);
     fs::create_directory(home, ec);
-    Placeholders values{work.string(), home.string()};
-    if (o.platform == Platform::Windows)
-        values = {wine_path(values.tmp), wine_path(values.home), "\\"};
+    Placeholders values = {{"{tmp}", work}, {"{home}", home}, {"{/}", "/"}};
+    if (!o.wine.empty())
+        values = {{"{tmp}", wine_path(work)}, {"{home}", wine_path(home)}, {"{/}", "\\"}};
 
-    Report report{c.line, {}};
-    for (const auto& f : c.files) {
-        const fs::path target = (f.in_home ? home : work) / f.path;
-        fs::create_directories(f.path.ends_with('/') ? target : target.parent_path(), ec);
+    int line = c.line;
+    std::string failure;
+    for (const auto& [path, content] : c.files) {
+        const fs::path target = path.starts_with("~/") ? home / path.substr(2) : work / path;
+        fs::create_directories(path.ends_with('/') ? target : target.parent_path(), ec);
         std::ofstream out;
-        if (!f.path.ends_with('/')) out.open(target, std::ios::binary);
-        if (!(out << substitute(f.content, values)) || ec)
-            report.text += "  cannot create " + target.string() + "\n";
+        if (!path.ends_with('/')) out.open(target, std::ios::binary);
+        if (!(out << substitute(content, values)) || ec)
+            failure += "  cannot create " + target.string() + "\n";
     }
-    ProcessLaunch launch{o.launcher, environment(o, c, values, kiln), work.string(), c.input,
-                         c.timeout_seconds};
-    launch.argv.push_back(kiln);
-    for (std::size_t i = 0; i < c.commands.size() && report.text.empty(); ++i) {
-        launch.argv.resize(o.launcher.size() + 1);
+    const auto env = environment(o, c, values, kiln);
+    for (std::size_t i = 0; i < c.commands.size() && failure.empty(); ++i) {
+        std::vector<std::string> argv = {kiln};
+        if (!o.wine.empty()) argv.insert(argv.begin(), o.wine);
         for (const auto& a : c.commands[i].argv)
-            launch.argv.push_back(substitute(a, values));
-        const ProcessResult result = run_process(launch, (base / "stream").string());
-        if (auto failure = check(c.commands[i], result, values); !failure.empty())
-            report = {c.commands[i].line, failure};
+            argv.push_back(substitute(a, values));
+        const auto result = run_process(argv, env, work, c.input, c.timeout, base / "stream");
+        failure = check(c.commands[i], result, values);
+        line = c.commands[i].line;
     }
-    if (o.keep && !report.text.empty())
-        report.text += "  kept: " + base.string() + "\n";
+    if (o.keep && !failure.empty())
+        failure += "  kept: " + base.string() + "\n";
     else
         fs::remove_all(base, ec);
-    return report;
+    const std::string header = c.file + ":" + std::to_string(failure.empty() ? c.line : line);
+    return (failure.empty() ? "ok   " : "FAIL ") + header + ": " + c.name + "\n" + failure;
 }
 
 }  // namespace
@@ -271,11 +309,9 @@ int main(int argc, char** argv) {
         std::cerr << kUsage;
         return 2;
     }
-    signal(SIGPIPE,
-           SIG_IGN);  // a shell that exits before reading its input must not kill us
+    signal(SIGPIPE, SIG_IGN);  // a shell that exits before reading its input must not kill us
     std::error_code ec;
-    const std::string kiln =
-        o.launcher.empty() ? fs::canonical(o.kiln, ec).string() : fs::absolute(o.kiln, ec).string();
+    const std::string kiln = fs::canonical(o.kiln, ec).string();
     std::vector<fs::path> files;
     if (fs::is_regular_file(o.cases)) files.push_back(o.cases);
     for (const auto& entry : fs::directory_iterator(o.cases, ec))
@@ -285,27 +321,21 @@ int main(int argc, char** argv) {
         std::cerr << "kiln_e2e: no binary " << o.kiln << " or no case files in " << o.cases << "\n";
         return 2;
     }
+    const Platform platform = o.wine.empty() ? Platform::Posix : Platform::Windows;
     std::vector<Case> selected;
-    int failed = 0;
+    std::vector<std::string> errors;
     for (const auto& path : files) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        const CaseFile parsed = parse_case_file(path.filename().string(), text.str());
-        for (const auto& e : parsed.errors)
-            std::cout << "ERROR " << e << "\n";
-        failed += static_cast<int>(parsed.errors.size());
-        for (std::size_t i = 0; i < parsed.cases.size(); ++i) {
-            const Case& c = parsed.cases[i];
-            const bool holds_line =
-                o.line == 0 || (c.line <= o.line && (i + 1 == parsed.cases.size() ||
-                                                     parsed.cases[i + 1].line > o.line));
-            if (holds_line && (c.platform == Platform::Both || c.platform == o.platform))
+        std::vector<Case> cases;
+        parse_case_file(path.filename().string(), read_file(path), cases, errors);
+        for (const Case& c : cases)
+            if ((o.line == 0 || (c.line <= o.line && o.line <= c.end)) &&
+                (c.platform == Platform::Both || c.platform == platform))
                 selected.push_back(c);
-        }
     }
+    for (const auto& e : errors)
+        std::cout << "ERROR " << e << "\n";
 
-    std::vector<Report> reports(selected.size());
+    std::vector<std::string> reports(selected.size());
     std::atomic<std::size_t> next{0};
     std::vector<std::thread> workers;
     for (unsigned t = 0; t < std::min<std::size_t>(o.jobs, selected.size()); ++t)
@@ -315,14 +345,11 @@ int main(int argc, char** argv) {
         });
     for (auto& w : workers)
         w.join();
-    int passed = 0;
-    for (std::size_t i = 0; i < selected.size(); ++i) {
-        const Report& r = reports[i];
-        (r.text.empty() ? passed : failed)++;
-        if (!r.text.empty() || o.verbose)
-            std::cout << (r.text.empty() ? "ok   " : "FAIL ") << selected[i].file << ":" << r.line
-                      << ": " << selected[i].name << "\n"
-                      << r.text;
+    int passed = 0, failed = static_cast<int>(errors.size());
+    for (const auto& report : reports) {
+        const bool ok = report.starts_with("ok");
+        (ok ? passed : failed)++;
+        if (!ok || o.verbose) std::cout << report;
     }
     std::cout << passed << " passed, " << failed << " failed\n";
     return failed == 0 ? 0 : 1;
