@@ -144,6 +144,7 @@ TEST_F(CompletionTest, NamesWithBreakCharactersAreQuoted) {
     touch("say \"hi\" now");
     touch("cost $5\\");
     touch("win\\dir x");
+    touch("sx");  // matches what the word would be if it ended at the first character
     const Completion bare = complete_at_end("cat my");
     EXPECT_EQ(bare.start, 4u);
     EXPECT_EQ(replacements(bare), Names{"\"my file.txt"});

@@ -147,10 +147,10 @@ TEST(ConsoleEditor, Screen) {
     s.type("日本x←←");  // the prompt is measured without its colours; a wide character is two
     EXPECT_EQ(s.vt.col(), 3u + 2u);
     EXPECT_EQ(s.screen(), "P> 日本x");
-    s.editor.set_history({"printf 'a\x1b[2Jb\tc'"});
+    s.editor.set_history({"printf 'a\x1b[2Jb\tc\xC2\x85\xC2\xA0'"});
     s.start();
     s.type("↑");  // control characters are shown, not sent
-    EXPECT_EQ(s.last_row(), "P> printf 'a^[[2Jb^Ic'");
+    EXPECT_EQ(s.last_row(), "P> printf 'a^[[2Jb^Ic\xEF\xBF\xBD\xC2\xA0'");  // C1 shows as U+FFFD
     EXPECT_FALSE(s.vt.saw_unknown());
 
     Session narrow({6, 25});
