@@ -18,18 +18,17 @@ namespace fs = std::filesystem;
 
 using Names = std::vector<std::string>;
 
-Names displays(const Completion& c) {
+Names names(const Completion& c, std::string Candidate::*part) {
     Names out;
     for (const auto& cand : c.candidates)
-        out.push_back(cand.display);
+        out.push_back(cand.*part);
     return out;
 }
-
+Names displays(const Completion& c) {
+    return names(c, &Candidate::display);
+}
 Names replacements(const Completion& c) {
-    Names out;
-    for (const auto& cand : c.candidates)
-        out.push_back(cand.replacement);
-    return out;
+    return names(c, &Candidate::replacement);
 }
 
 Completion complete_at_end(std::string_view line) {
