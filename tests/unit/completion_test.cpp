@@ -39,21 +39,18 @@ Completion complete_at_end(std::string_view line) {
 class CompletionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "kiln-complete-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
+        std::string dir = (fs::temp_directory_path() / "kiln-complete-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+        root_ = dir;
         fs::create_directories(root_ / "bin");
-        old_cwd_ = fs::current_path();
         fs::current_path(root_);
-        if (const char* p = std::getenv("PATH")) old_path_ = p;
-        if (const char* h = std::getenv("HOME")) old_home_ = h;
         ::setenv("PATH", (root_ / "bin").c_str(), 1);
         use_home(root_);
     }
     void TearDown() override {
         fs::current_path(old_cwd_);
-        if (old_path_) ::setenv("PATH", old_path_->c_str(), 1);
-        if (old_home_) use_home(*old_home_);
+        ::setenv("PATH", old_path_.c_str(), 1);
+        use_home(old_home_);
         fs::remove_all(root_);
     }
 
@@ -75,9 +72,9 @@ protected:
     }
 
     fs::path root_;
-    fs::path old_cwd_;
-    std::optional<std::string> old_path_;
-    std::optional<std::string> old_home_;
+    const fs::path old_cwd_ = fs::current_path();
+    const std::string old_path_ = platform::get_env("PATH").value_or(""),
+                      old_home_ = platform::get_env("HOME").value_or("");
 };
 
 TEST_F(CompletionTest, CommandNames) {
