@@ -89,6 +89,11 @@ public:
         mark_ = at + text.size();
         return true;
     }
+    // Sends the bytes, then expects the text.
+    bool type(std::string_view bytes, std::string_view text,
+              std::chrono::milliseconds timeout = 5s) {
+        return send(bytes), expect(text, timeout);
+    }
     const std::string& output() const { return output_; }
 
     // Waits for the shell to end: its exit status, or absent at the deadline.

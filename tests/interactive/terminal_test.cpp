@@ -36,65 +36,48 @@ TEST(Terminal, OneSessionThroughTheEditorCompletionInterruptsAndHistory) {
     PtySession sh(home.path, {}, "xterm", (home.path / "bin").string());  // builtins only
     ASSERT_TRUE(sh.expect(kBanner));
     ASSERT_TRUE(sh.expect(ok));
-    sh.send("\x1b[A\r");  // Up recalls the newest entry of the file
-    ASSERT_TRUE(sh.expect("\rback\\slash\r\n"));
-    sh.send("false\r");
-    ASSERT_TRUE(sh.expect(failed));
-    sh.send("echo dropped");
-    ASSERT_TRUE(sh.expect("dropped"));
-    sh.send("\x03");  // Ctrl-C drops the line and keeps the status
-    ASSERT_TRUE(sh.expect(failed));
-    sh.send("  \xC2\xA0 \r");  // blanks, a no-break space among them, run nothing
-    ASSERT_TRUE(sh.expect(failed));
-    sh.send("ec\t");  // a command name gets its blank
-    ASSERT_TRUE(sh.expect("ho "));
-    sh.send("$?\r");
-    ASSERT_TRUE(sh.expect("\r1\r\n"));
-    sh.send("cat sa\t");  // a name with quotes in it, quoted whole
-    ASSERT_TRUE(sh.expect("\"say \\\"hi\\\" now"));
-    sh.send("\"\r");
-    ASSERT_TRUE(sh.expect("\rquoted body\r\n"));
-    sh.send("cat dir/f\t\t");  // the second Tab lists the names, then the line comes back
-    ASSERT_TRUE(sh.expect("fileA"));
+    // Up recalls the newest entry of the file
+    ASSERT_TRUE(sh.type("\x1b[A\r", "\rback\\slash\r\n"));
+    ASSERT_TRUE(sh.type("false\r", failed));
+    ASSERT_TRUE(sh.type("echo dropped", "dropped"));
+    ASSERT_TRUE(sh.type("\x03", failed));  // Ctrl-C drops the line and keeps the status
+    // blanks, a no-break space among them, run nothing
+    ASSERT_TRUE(sh.type("  \xC2\xA0 \r", failed));
+    ASSERT_TRUE(sh.type("ec\t", "ho "));  // a command name gets its blank
+    ASSERT_TRUE(sh.type("$?\r", "\r1\r\n"));
+    // a name with quotes in it, quoted whole
+    ASSERT_TRUE(sh.type("cat sa\t", "\"say \\\"hi\\\" now"));
+    ASSERT_TRUE(sh.type("\"\r", "\rquoted body\r\n"));
+    // the second Tab lists the names, then the line comes back
+    ASSERT_TRUE(sh.type("cat dir/f\t\t", "fileA"));
     ASSERT_TRUE(sh.expect("fileB"));
     ASSERT_TRUE(sh.expect(ok + "cat dir/file"));
     EXPECT_EQ(sh.output().find("dir/fileA"), std::string::npos);
-    sh.send("\x03");
-    ASSERT_TRUE(sh.expect(ok));
-    sh.send("cat many/a\t\t");
-    ASSERT_TRUE(sh.expect("Display all 150 possibilities? (y or n)"));
-    sh.send("n");
-    ASSERT_TRUE(sh.expect(ok + "cat many/" + stem));
-    sh.send("\t\t");
-    ASSERT_TRUE(sh.expect("Display all 150 possibilities? (y or n)"));
-    sh.send("y");
-    ASSERT_TRUE(sh.expect(stem + "100"));
+    ASSERT_TRUE(sh.type("\x03", ok));
+    ASSERT_TRUE(sh.type("cat many/a\t\t", "Display all 150 possibilities? (y or n)"));
+    ASSERT_TRUE(sh.type("n", ok + "cat many/" + stem));
+    ASSERT_TRUE(sh.type("\t\t", "Display all 150 possibilities? (y or n)"));
+    ASSERT_TRUE(sh.type("y", stem + "100"));
     ASSERT_TRUE(sh.expect("--More--"));
-    sh.send("q");
-    ASSERT_TRUE(sh.expect(ok + "cat many/" + stem));
+    ASSERT_TRUE(sh.type("q", ok + "cat many/" + stem));
     EXPECT_EQ(sh.output().find(stem + "249"), std::string::npos);
-    sh.send("\x03");
-    ASSERT_TRUE(sh.expect(ok));
+    ASSERT_TRUE(sh.type("\x03", ok));
     sh.send("while true; do true; done; echo after\r");  // a loop of builtins
     let_it_start();
-    sh.send("\x03");
-    ASSERT_TRUE(sh.expect(failed));
+    ASSERT_TRUE(sh.type("\x03", failed));
     const auto started = std::chrono::steady_clock::now();
     sh.send("sleep 5; echo after\r");  // a program
     let_it_start();
-    sh.send("\x03");
-    ASSERT_TRUE(sh.expect(failed, 4s));
+    ASSERT_TRUE(sh.type("\x03", failed, 4s));
     EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
-    sh.send("echo $?; return\rbreak\recho runs\r");  // neither reaches the next line
-    ASSERT_TRUE(sh.expect("\r130\r\n"));
+    // neither reaches the next line
+    ASSERT_TRUE(sh.type("echo $?; return\rbreak\recho runs\r", "\r130\r\n"));
     ASSERT_TRUE(sh.expect("\rruns\r\n"));
     EXPECT_EQ(sh.output().find("\rafter"), std::string::npos);
     EXPECT_EQ(sh.output().find("\rdropped"), std::string::npos);
-    sh.send("echo 'open\r");
-    ASSERT_TRUE(sh.expect("kiln: syntax error: unterminated single quote\r\n"));
+    ASSERT_TRUE(sh.type("echo 'open\r", "kiln: syntax error: unterminated single quote\r\n"));
     ASSERT_TRUE(sh.expect(failed));
-    sh.send("cd dir\r");
-    ASSERT_TRUE(sh.expect(colored_prompt("~/dir", true)));
+    ASSERT_TRUE(sh.type("cd dir\r", colored_prompt("~/dir", true)));
     sh.send("echo runs\recho runs\rexit 5\r");  // equal to the newest entry: not added again
     EXPECT_EQ(sh.wait_exit(), 5);
     // The newest 100 entries, the line of blanks among them.
@@ -120,12 +103,10 @@ TEST(Terminal, StartupFileAndDumbTerminal) {
         const std::size_t error = sh.output().find("kiln: syntax error: unterminated double quote");
         EXPECT_LT(error, sh.output().find(kBanner));
         EXPECT_EQ(sh.output().find("fine"), std::string::npos);  // nothing of the file ran
-        sh.send("expo\t");
-        ASSERT_TRUE(sh.expect("rt "));
-        sh.send("K=v; echo $K\r");  // no bracketed paste: the output follows the line directly
-        ASSERT_TRUE(sh.expect("$K\r\nv\r\n"));
-        sh.send("cd /; false\r");
-        ASSERT_TRUE(sh.expect(colored_prompt("/", false)));
+        ASSERT_TRUE(sh.type("expo\t", "rt "));
+        // no bracketed paste: the output follows the line directly
+        ASSERT_TRUE(sh.type("K=v; echo $K\r", "$K\r\nv\r\n"));
+        ASSERT_TRUE(sh.type("cd /; false\r", colored_prompt("/", false)));
         sh.send("\x04");
         EXPECT_EQ(sh.wait_exit(), 1);
         EXPECT_EQ(sh.output().find("kiln: ", sh.output().find(kBanner)), std::string::npos);
@@ -136,10 +117,9 @@ TEST(Terminal, StartupFileAndDumbTerminal) {
     {
         PtySession sh(home.path, home.path / "dir");
         ASSERT_TRUE(sh.expect(kBanner));
-        sh.send("echo first\r");  // a break in the file swallows the first typed line
-        ASSERT_TRUE(sh.expect(colored_prompt("~/dir", true)));
-        sh.send("echo second $X\r");
-        ASSERT_TRUE(sh.expect("\rsecond set\r\n"));
+        // a break in the file swallows the first typed line
+        ASSERT_TRUE(sh.type("echo first\r", colored_prompt("~/dir", true)));
+        ASSERT_TRUE(sh.type("echo second $X\r", "\rsecond set\r\n"));
         EXPECT_EQ(sh.output().find("\rfirst"), std::string::npos);
     }
     write_file(home.path / ".kiln_history", "legacy line\n\n");

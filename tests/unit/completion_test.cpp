@@ -18,18 +18,17 @@ namespace fs = std::filesystem;
 
 using Names = std::vector<std::string>;
 
-Names displays(const Completion& c) {
+Names names(const Completion& c, std::string Candidate::*part) {
     Names out;
     for (const auto& cand : c.candidates)
-        out.push_back(cand.display);
+        out.push_back(cand.*part);
     return out;
 }
-
+Names displays(const Completion& c) {
+    return names(c, &Candidate::display);
+}
 Names replacements(const Completion& c) {
-    Names out;
-    for (const auto& cand : c.candidates)
-        out.push_back(cand.replacement);
-    return out;
+    return names(c, &Candidate::replacement);
 }
 
 Completion complete_at_end(std::string_view line) {
@@ -40,21 +39,18 @@ Completion complete_at_end(std::string_view line) {
 class CompletionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "kiln-complete-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
+        std::string dir = (fs::temp_directory_path() / "kiln-complete-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+        root_ = dir;
         fs::create_directories(root_ / "bin");
-        old_cwd_ = fs::current_path();
         fs::current_path(root_);
-        if (const char* p = std::getenv("PATH")) old_path_ = p;
-        if (const char* h = std::getenv("HOME")) old_home_ = h;
         ::setenv("PATH", (root_ / "bin").c_str(), 1);
         use_home(root_);
     }
     void TearDown() override {
         fs::current_path(old_cwd_);
-        if (old_path_) ::setenv("PATH", old_path_->c_str(), 1);
-        if (old_home_) use_home(*old_home_);
+        ::setenv("PATH", old_path_.c_str(), 1);
+        use_home(old_home_);
         fs::remove_all(root_);
     }
 
@@ -76,9 +72,9 @@ protected:
     }
 
     fs::path root_;
-    fs::path old_cwd_;
-    std::optional<std::string> old_path_;
-    std::optional<std::string> old_home_;
+    const fs::path old_cwd_ = fs::current_path();
+    const std::string old_path_ = platform::get_env("PATH").value_or(""),
+                      old_home_ = platform::get_env("HOME").value_or("");
 };
 
 TEST_F(CompletionTest, CommandNames) {
@@ -144,6 +140,7 @@ TEST_F(CompletionTest, NamesWithBreakCharactersAreQuoted) {
     touch("say \"hi\" now");
     touch("cost $5\\");
     touch("win\\dir x");
+    touch("sx");  // matches what the word would be if it ended at the first character
     const Completion bare = complete_at_end("cat my");
     EXPECT_EQ(bare.start, 4u);
     EXPECT_EQ(replacements(bare), Names{"\"my file.txt"});

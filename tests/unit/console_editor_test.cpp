@@ -78,6 +78,12 @@ struct Session : ConsoleOutput {
     }
     std::string screen() const { return vt.text(); }
     std::string last_row() const { return screen().substr(screen().rfind('\n') + 1); }
+    // Types the keys: the screen, its last row, or the line returned after them.
+    std::string screen(std::string_view keys) { return type(keys), screen(); }
+    std::string last_row(std::string_view keys) { return type(keys), last_row(); }
+    std::string text(std::string_view keys) {
+        return type(keys), result ? result->text : "<no line>";
+    }
 
     bool burst = false;  // keys arrive together, as from a paste: no drawing between them
     ConsoleSize size_;
@@ -120,16 +126,9 @@ TEST(ConsoleEditor, EditingKeys) {
 
 // Walking back must stop at the same places as walking forward, invalid bytes included.
 TEST(ConsoleEditor, CharacterBoundariesAgreeBothWays) {
-    for (const std::string t : {"caf\xC3\xA9", "\xF0\x9F\x98\x80x",
-                                "\x80\x80\x80\x80"
-                                "a",
-                                "\xC3\xA9\xA9", "\xE2\x82", "\x80\xF0\x9F\x98\x80",
-                                "\xF0\x9F\x98"
-                                "x",
-                                "e\xCC\x81\xCC\x81z",
-                                "\xCC\x81"
-                                "a",
-                                "\xFF\xC3(\xED\xA0\x80"}) {
+    for (const std::string t : {"caf\303\251", "\360\237\230\200x", "\200\200\200\200a",
+                                "\303\251\251", "\342\202", "\200\360\237\230\200", "\360\237\230x",
+                                "e\314\201\314\201z", "\314\201a", "\377\303(\355\240\200"}) {
         std::vector<std::size_t> forward{0}, backward{t.size()};
         while (forward.back() < t.size())
             forward.push_back(next_char(t, forward.back()));
@@ -147,26 +146,23 @@ TEST(ConsoleEditor, Screen) {
     s.type("日本x←←");  // the prompt is measured without its colours; a wide character is two
     EXPECT_EQ(s.vt.col(), 3u + 2u);
     EXPECT_EQ(s.screen(), "P> 日本x");
-    s.editor.set_history({"printf 'a\x1b[2Jb\tc'"});
+    s.editor.set_history({"printf 'a\x1b[2Jb\tc\xC2\x85\xC2\xA0'"});
     s.start();
-    s.type("↑");  // control characters are shown, not sent
-    EXPECT_EQ(s.last_row(), "P> printf 'a^[[2Jb^Ic'");
+    // Control characters are shown, not sent; C1 shows as U+FFFD.
+    EXPECT_EQ(s.last_row("↑"), "P> printf 'a^[[2Jb^Ic\xEF\xBF\xBD\xC2\xA0'");
     EXPECT_FALSE(s.vt.saw_unknown());
 
     Session narrow({6, 25});
     narrow.start();
-    narrow.type("ab日x←←");  // "P> ab" fills 5 columns; 日 needs two
-    EXPECT_EQ(narrow.screen(), "P> ab\n日x");
+    EXPECT_EQ(narrow.screen("ab日x←←"), "P> ab\n日x");  // "P> ab" fills 5 columns; 日 needs two
     EXPECT_EQ(narrow.vt.row(), 1u);
     EXPECT_EQ(narrow.vt.col(), 0u);
 
     Session after({20, 25});
     after.write("out");
     after.editor.start("P> ", 3);
-    after.type("abc⌫");
-    EXPECT_EQ(after.screen(), "outP> ab");
-    after.type("\x0c");  // clear screen: the prompt at the top
-    EXPECT_EQ(after.screen(), "P> ab");
+    EXPECT_EQ(after.screen("abc⌫"), "outP> ab");
+    EXPECT_EQ(after.screen("\x0c"), "P> ab");  // clear screen: the prompt at the top
 }
 
 // Long lines wrap; editing in the middle redraws every row, on either kind of console.
@@ -176,18 +172,15 @@ TEST(ConsoleEditor, LongLinesWrapAndTheCursorFollows) {
         Session s({10, 25}, deferred);
         const auto at = [&] { return std::pair(s.vt.row(), s.vt.col()); };
         s.start();
-        s.type("abcdefghijklmnopq");  // 3 + 17 = 20 columns: exactly two full rows
-        EXPECT_EQ(s.screen(), "P> abcdefg\nhijklmnopq");
+        // 3 + 17 = 20 columns: exactly two full rows
+        EXPECT_EQ(s.screen("abcdefghijklmnopq"), "P> abcdefg\nhijklmnopq");
         EXPECT_EQ(at(), std::pair(std::size_t{2}, std::size_t{0}));
         s.type("\x01");
         EXPECT_EQ(at(), std::pair(std::size_t{0}, std::size_t{3}));
-        s.type("12");
-        EXPECT_EQ(s.screen(), "P> 12abcde\nfghijklmno\npq");
+        EXPECT_EQ(s.screen("12"), "P> 12abcde\nfghijklmno\npq");
         EXPECT_EQ(at(), std::pair(std::size_t{0}, std::size_t{5}));
-        s.type("\x0b");
-        EXPECT_EQ(s.screen(), "P> 12");
-        s.type("\x19\r");
-        EXPECT_EQ(s.result->text, "12abcdefghijklmnopq");
+        EXPECT_EQ(s.screen("\x0b"), "P> 12");
+        EXPECT_EQ(s.text("\x19\r"), "12abcdefghijklmnopq");
         EXPECT_EQ(at(), std::pair(std::size_t{3}, std::size_t{0}));  // output starts below the line
         EXPECT_FALSE(s.vt.saw_unknown());
     }
@@ -199,12 +192,11 @@ TEST(ConsoleEditor, ABurstOfKeysIsDrawnOnce) {
     s.start();
     s.burst = true;
     const std::string pasted(2000, 'x');
-    s.type("echo " + pasted);
-    EXPECT_EQ(s.screen(), "P>");
+    EXPECT_EQ(s.screen("echo " + pasted), "P>");
     s.editor.refresh();
     EXPECT_LT(s.written.size(), 3 * pasted.size());
-    s.type("\x01X\r");  // Return draws what is pending before leaving the line
-    EXPECT_EQ(s.result->text, "Xecho " + pasted);
+    // Return draws what is pending before leaving the line
+    EXPECT_EQ(s.text("\x01X\r"), "Xecho " + pasted);
     EXPECT_EQ(s.screen().substr(0, 13), "P> Xecho xxxx");
 }
 
@@ -214,12 +206,10 @@ TEST(ConsoleEditor, HistoryKeepsEditsUntilTheReadEnds) {
     Session s({80, 25}, true, config);
     s.editor.set_history({"zero", "first", "second"});
     s.start();
-    s.type("new↑!\x10\x10\x10");  // edits "second" in the recall list; no entry before "first"
-    EXPECT_EQ(s.last_row(), "P> zero");
-    s.type("↓↓");
-    EXPECT_EQ(s.last_row(), "P> second!");
-    s.type("\x0e↓");
-    EXPECT_EQ(s.last_row(), "P> new");
+    // edits "second" in the recall list; no entry before "first"
+    EXPECT_EQ(s.last_row("new↑!\x10\x10\x10"), "P> zero");
+    EXPECT_EQ(s.last_row("↓↓"), "P> second!");
+    EXPECT_EQ(s.last_row("\x0e↓"), "P> new");
     s.type("↑\r");
     EXPECT_EQ(s.editor.history(), (Lines{"first", "second", "second!"}));  // at the limit
     EXPECT_EQ(s.line_of("↑↑"), "second");  // the next read has the history without the edits
@@ -234,27 +224,19 @@ TEST(ConsoleEditor, IncrementalSearch) {
     Session s;
     s.editor.set_history({"make test", "git status", "make bench", "ls y", "ls x", "pwd", "ls x"});
     s.start();
-    s.type("\x12mak");
-    EXPECT_EQ(s.screen(), "(reverse-i-search)`mak': make bench");
-    s.type("\x12");
-    EXPECT_EQ(s.screen(), "(reverse-i-search)`mak': make test");
-    s.type("\x12");  // nothing older
-    EXPECT_EQ(s.screen(), "(failed reverse-i-search)`mak': make test");
-    s.type("\r");
-    EXPECT_EQ(s.result->text, "make test");
+    EXPECT_EQ(s.screen("\x12mak"), "(reverse-i-search)`mak': make bench");
+    EXPECT_EQ(s.screen("\x12"), "(reverse-i-search)`mak': make test");
+    EXPECT_EQ(s.screen("\x12"), "(failed reverse-i-search)`mak': make test");  // nothing older
+    EXPECT_EQ(s.text("\r"), "make test");
     EXPECT_EQ(s.line_of("\x12ls\x12"), "ls y");  // entries equal to the one shown are skipped
     // An editing key leaves the search with the line found; Down goes to the entry after it.
     EXPECT_EQ(s.line_of("typed\x12stat\x05!↓"), "make bench");
     // Backspace shortens the query; Ctrl-G gives the typed line back.
     s.start();
-    s.type("typed\x12pw⌫⌫");
-    EXPECT_EQ(s.last_row(), "(reverse-i-search)`': typed");
-    s.type("p");
-    EXPECT_EQ(s.last_row(), "(reverse-i-search)`p': pwd");
-    s.type("\x12x");
-    EXPECT_NE(s.screen().find("failed"), std::string::npos);
-    s.type("\x07\r");
-    EXPECT_EQ(s.result->text, "typed");
+    EXPECT_EQ(s.last_row("typed\x12pw⌫⌫"), "(reverse-i-search)`': typed");
+    EXPECT_EQ(s.last_row("p"), "(reverse-i-search)`p': pwd");
+    EXPECT_NE(s.screen("\x12x").find("failed"), std::string::npos);
+    EXPECT_EQ(s.text("\x07\r"), "typed");
 
     // With no query, the second Ctrl-R takes the last one; Ctrl-S searches forward.
     Session c;
@@ -263,14 +245,10 @@ TEST(ConsoleEditor, IncrementalSearch) {
                         "cat\x12"),
               "cat b");  // now cat a, cat b, cat c, cat b
     c.start();
-    c.type("\x12\x12");
-    EXPECT_EQ(c.last_row(), "(reverse-i-search)`cat': cat b");
-    c.type("\x12\x12\x12");
-    EXPECT_EQ(c.last_row(), "(reverse-i-search)`cat': cat a");
-    c.type("\x13");
-    EXPECT_EQ(c.last_row(), "(i-search)`cat': cat b");
-    c.type("\x13\r");
-    EXPECT_EQ(c.result->text, "cat c");
+    EXPECT_EQ(c.last_row("\x12\x12"), "(reverse-i-search)`cat': cat b");
+    EXPECT_EQ(c.last_row("\x12\x12\x12"), "(reverse-i-search)`cat': cat a");
+    EXPECT_EQ(c.last_row("\x13"), "(i-search)`cat': cat b");
+    EXPECT_EQ(c.text("\x13\r"), "cat c");
 }
 
 TEST(ConsoleEditor, Outcomes) {
@@ -293,18 +271,15 @@ TEST(ConsoleEditor, Outcomes) {
     EXPECT_EQ(s.line_of("x"), "x");
 }
 
+// Completion of file names in a scratch directory.
 class ConsoleEditorCompletion : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "kiln-ced-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
+    void SetUp() override { ASSERT_NE(::mkdtemp(dir_.data()), nullptr); }
     void TearDown() override { fs::remove_all(dir_); }
-    void touch(const std::string& name) { std::ofstream(dir_ / name).put('x'); }
-    std::string cat(const std::string& rest) const { return "cat " + dir_.string() + "/" + rest; }
+    void touch(const std::string& name) { std::ofstream(dir_ + "/" + name).put('x'); }
+    std::string cat(const std::string& rest) const { return "cat " + dir_ + "/" + rest; }
 
-    fs::path dir_;
+    std::string dir_ = (fs::temp_directory_path() / "kiln-ced-XXXXXX").string();
 };
 
 TEST_F(ConsoleEditorCompletion, PrefixThenListing) {
@@ -314,17 +289,16 @@ TEST_F(ConsoleEditorCompletion, PrefixThenListing) {
     config.listing_threshold = 3;
     Session s({80, 25}, true, config);
     s.start();
-    s.type(cat("o\t") + " " + dir_.string() + "/f\t");
-    const std::string typed = cat("other ") + dir_.string() + "/file";
+    s.type(cat("o\t") + " " + dir_ + "/f\t");
+    const std::string typed = cat("other ") + dir_ + "/file";
     EXPECT_EQ(s.screen(), "P> " + typed);
-    s.type("\t");  // the display names, then the prompt and the line again
-    EXPECT_EQ(s.screen(), "P> " + typed + "\nfileA.txt  fileB.txt\nP> " + typed);
-    s.type("B\t\r");
-    EXPECT_EQ(s.result->text, typed + "B.txt");
+    // the display names, then the prompt and the line again
+    EXPECT_EQ(s.screen("\t"), "P> " + typed + "\nfileA.txt  fileB.txt\nP> " + typed);
+    EXPECT_EQ(s.text("B\t\r"), typed + "B.txt");
     s.start();
-    s.type(cat("q\t←→\t"));  // Tab after another key does not list
-    EXPECT_EQ(s.last_row(), "P> " + cat("q"));
-    s.type("\t");  // at the threshold: no question
+    EXPECT_EQ(s.last_row(cat("q\t←→\t")), "P> " + cat("q"));  // Tab after another key does not list
+    // at the threshold: no question
+    s.type("\t");
     EXPECT_EQ(s.screen().substr(s.screen().rfind("q1")), "q1  q2  q3\nP> " + cat("q"));
 }
 
@@ -333,26 +307,20 @@ TEST_F(ConsoleEditorCompletion, ManyCandidatesAskAndLongListingsArePaged) {
         touch("n" + std::to_string(1000 + i));
     Session s({80, 100});
     s.start();
-    s.type(cat("n\t\t"));
-    EXPECT_NE(s.screen().find("Display all 101 possibilities? (y or n)"), std::string::npos);
-    s.type("xn");  // neither yes nor no: still asking
-    EXPECT_EQ(s.screen().find("n1000"), std::string::npos);
+    EXPECT_NE(s.screen(cat("n\t\t")).find("Display all 101 possibilities? (y or n)"),
+              std::string::npos);
+    EXPECT_EQ(s.screen("xn").find("n1000"), std::string::npos);  // neither yes nor no: still asking
     EXPECT_EQ(s.last_row(), "P> " + cat("n1"));
-    s.type("\ty");
-    EXPECT_NE(s.screen().find("n1100"), std::string::npos);
+    EXPECT_NE(s.screen("\ty").find("n1100"), std::string::npos);
 
     EditorConfig config;
     config.listing_threshold = 1000;
     Session p({10, 5}, true, config);  // one name a row, four rows a page
     p.start();
-    p.type(cat("n\t\t"));
-    EXPECT_NE(p.screen().find("n1003\n--More--"), std::string::npos);
-    p.type("\r");  // one more row
-    EXPECT_NE(p.screen().find("n1003\nn1004\n--More--"), std::string::npos);
-    p.type(" ");  // a page more
-    EXPECT_NE(p.screen().find("n1008\n--More--"), std::string::npos);
-    p.type("q");
-    EXPECT_EQ(p.screen().find("n1009"), std::string::npos);
+    EXPECT_NE(p.screen(cat("n\t\t")).find("n1003\n--More--"), std::string::npos);
+    EXPECT_NE(p.screen("\r").find("n1003\nn1004\n--More--"), std::string::npos);  // one more row
+    EXPECT_NE(p.screen(" ").find("n1008\n--More--"), std::string::npos);          // a page more
+    EXPECT_EQ(p.screen("q").find("n1009"), std::string::npos);
     EXPECT_EQ(p.screen().find("--More--"), std::string::npos);
     EXPECT_GT(p.screen().rfind("P> "), p.screen().find("n1008"));
 }

@@ -32,20 +32,10 @@ protected:
         fs::current_path(dir_);
         for (const char* name : {"b.txt", "a.txt", ".dot", "xa", "ax1", "zebra", "q"})
             std::ofstream(name).put('x');
-        state_.variables = {{"X", "a  b"},
-                            {"E", " a\t"},
-                            {"L", "a\nb\rc\fd"},
-                            {"V", "a\vb"},
-                            {"U",
-                             "a\xC2\xA0"
-                             "b"},
-                            {"S", "1 2"},
-                            {"W", "a z"},
-                            {"P", "*.txt b"},
-                            {"STAR", "*"},
-                            {"EMPTY", ""},
-                            {"HOME", "/not/used"},
-                            {"a_1", "v"}};
+        state_.variables = {{"X", "a  b"}, {"E", " a\t"},         {"L", "a\nb\rc\fd"},
+                            {"V", "a\vb"}, {"U", "a\u00A0b"},     {"S", "1 2"},
+                            {"W", "a z"},  {"P", "*.txt b"},      {"STAR", "*"},
+                            {"EMPTY", ""}, {"HOME", "/not/used"}, {"a_1", "v"}};
     }
     void TearDown() override {
         fs::current_path(old_cwd_);
@@ -79,9 +69,7 @@ TEST_F(Expand, Fields) {
         {"$X", "[a][][b]"},
         {"$E", "[][a][]"},
         {"$L", "[a][b][c][d]"},
-        {"$V$U",
-         "[a\vba\xC2\xA0"
-         "b]"},  // not at a vertical tab or a non-ASCII space
+        {"$V$U", "[a\vba\u00A0b]"},  // not at a vertical tab or a non-ASCII space
         {"\"$X\"$X\"$X\"", "[a  ba][][ba  b]"},
         {"'<'$S'>'", "[<1][2>]"},
         // every word gives at least one field, and expanded text is not scanned again

@@ -42,13 +42,11 @@ TEST(Parser, Trees) {
         {"i\"f\" a", "Simple{words=[i+\"f\",a]}"},
         {"( )", "Subshell(Empty)"},
         {"{ echo hi }", "Group(Simple{words=[echo,hi]})"},
-        {"(a) | { b; }", "Pipeline[Subshell(Simple{words=[a]}), Group(Simple{words=[b]})]"},
         {"f() { echo; }", "Function(f, Group(Simple{words=[echo]}))"},
         {"f()\n\n{ echo; }", "Function(f, Group(Simple{words=[echo]}))"},
         {"f() if a; then b; fi", "Function(f, If(Simple{words=[a]}, Simple{words=[b]}))"},
         {"A=1 >x f() { :; }", "Function(f, Group(Simple{words=[:]}))"},
         {"f() g() h", "Function(f, Function(g, Simple{words=[h]}))"},
-        {"if true; then echo fi; fi", "If(Simple{words=[true]}, Simple{words=[echo,fi]})"},
         {"for x do echo; done", "For(x, [], Simple{words=[echo]})"},
         {"for x in a 'b c' do; do :; done", "For(x, [a,'b c',do], Simple{words=[:]})"},
         {"case \"$v\" in\n\n*) ;;\nesac", "Case(\"$v\", [*] => Empty)"},
@@ -56,16 +54,9 @@ TEST(Parser, Trees) {
         {"a | b && c; d",
          "Seq[And(Pipeline[Simple{words=[a]}, Simple{words=[b]}], "
          "Simple{words=[c]}), Simple{words=[d]}]"},
-        {"if a; then b; elif c; then d; else g; fi",
-         "If(Simple{words=[a]}, Simple{words=[b]}, Elif(Simple{words=[c]}, Simple{words=[d]}), "
-         "Else(Simple{words=[g]}))"},
-        {"until a; b; do c; done",
-         "Until(Seq[Simple{words=[a]}, Simple{words=[b]}], Simple{words=[c]})"},
         {"while a && b; do :; done || c",
          "Or(While(And(Simple{words=[a]}, Simple{words=[b]}), Simple{words=[:]}), "
          "Simple{words=[c]})"},
-        {"case x in a|b) echo ab;; (c) echo c;; esac",
-         "Case(x, [a,b] => Simple{words=[echo,ab]}, [c] => Simple{words=[echo,c]})"},
         {"case x in\n a) echo 1\n echo 2 &\n ;;\n b) echo b\n esac",
          "Case(x, [a] => Seq[Simple{words=[echo,1]}, Simple{words=[echo,2]}], [b] => "
          "Simple{words=[echo,b]})"},

@@ -49,8 +49,8 @@ TEST(Pattern, Glob) {
     std::string dir = (fs::temp_directory_path() / "kiln-glob-XXXXXX").string();
     ASSERT_NE(::mkdtemp(dir.data()), nullptr);
     fs::current_path(dir);
-    for (const char* name :
-         {"x", "ab", "a/x", "a/b/x", "a/b/y", "a/a/b", "c/d/e/x", "real/f.c", "locked/in.c"}) {
+    for (const char* name : {"x", "ab", "a/x", "a/b/x", "a/b/y", "a/a/b", "c/d/e/x", "real/f.c",
+                             "locked/in.c", "c:d"}) {
         if (fs::path(name).has_parent_path()) fs::create_directories(fs::path(name).parent_path());
         std::ofstream(name).put('x');
     }
@@ -73,6 +73,7 @@ TEST(Pattern, Glob) {
     EXPECT_EQ(glob("real/l*/*.c"), (Paths{"real/loop/f.c"}));
     EXPECT_EQ(glob("./a/*"), (Paths{"./a/a", "./a/b", "./a/x"}));  // kept as typed
     EXPECT_EQ(glob("x/*"), Paths{});
+    EXPECT_EQ(glob("c:*"), Paths{"c:d"});  // a drive prefix only where backslashes separate
     EXPECT_EQ(glob("a[!/]"), (Paths{"ab"}));
     EXPECT_EQ(glob("a[/]b"), Paths{});  // a name never holds a separator
     EXPECT_EQ(glob("a/**b"), Paths{"<error>"});
