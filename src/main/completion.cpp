@@ -124,19 +124,21 @@ std::optional<std::string> resolve_dir(const std::string& dir_part) {
     return dir_part.empty() ? *cwd : platform::join_path(*cwd, dir_part);
 }
 
-// A name with a break character is quoted: a leading double quote when the word is bare;
-// inside an open double quote the characters the quote would treat specially get a backslash.
+// A name with a break character is quoted: a leading double quote when the word is bare.
+// The characters the quote treats specially get a backslash, so that a quote or a dollar sign
+// in the name stays part of it. Inside a quote the user opened every backslash is doubled;
+// after a new leading quote only one the quote would read as an escape, before a special
+// character or at the end, where the closing quote will follow.
 std::string quote_replacement(const std::string& text, bool in_quotes) {
-    if (in_quotes) {
-        std::string out;
-        for (char c : text) {
-            if (c == '"' || c == '\\') out += '\\';
-            out += c;
-        }
-        return out;
+    if (!in_quotes && std::none_of(text.begin(), text.end(), is_break_char)) return text;
+    std::string out = in_quotes ? "" : "\"";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool kept_backslash = text[i] == '\\' && !in_quotes && i + 1 < text.size() &&
+                                    !escapable_in_quotes(text[i + 1]);
+        if (escapable_in_quotes(text[i]) && !kept_backslash) out += '\\';
+        out += text[i];
     }
-    if (std::any_of(text.begin(), text.end(), is_break_char)) return "\"" + text;
-    return text;
+    return out;
 }
 
 bool is_directory_entry(const std::string& dir, const platform::DirEntry& entry) {

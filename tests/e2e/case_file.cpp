@@ -1,348 +1,215 @@
-// Reads case files: "=== name" starts a case, "--- keyword" starts one of its sections.
+// Reads case files: "=== name" starts a case, settings follow, then "$ text" or "% words"
+// commands, each followed by the output it must produce.
 #include "case_file.hpp"
 
-#include <charconv>
-#include <set>
+#include <cstdlib>
 #include <sstream>
 
 namespace e2e {
 namespace {
 
-struct Section {
-    std::string keyword;
-    std::vector<std::string> words;  // the header's words after the keyword
-    int line = 0;
-    std::vector<std::string> lines;
-};
+constexpr auto npos = std::string_view::npos;
 
-struct RawCase {
-    std::string name;
-    int line = 0;
-    std::vector<Section> sections;
-};
+// Whether `line` begins with the marker `c`: the character alone or followed by a blank.
+bool marked(std::string_view line, char c) {
+    return line.starts_with(c) && (line.size() == 1 || line[1] == ' ');
+}
 
-const std::set<std::string> kKeywords = {"sh",       "script",  "args",   "argv",
-                                         "stdin",    "stdout",  "stderr", "status",
-                                         "platform", "timeout", "env",    "file"};
-
-std::vector<std::string> split_words(const std::string& text) {
-    std::istringstream in(text);
+// The words of a "%" command: blanks and line feeds separate them, single quotes group text.
+std::optional<std::vector<std::string>> split_words(std::string_view text) {
     std::vector<std::string> words;
-    for (std::string w; in >> w;)
-        words.push_back(w);
-    return words;
+    bool quoted = false, gap = true;
+    for (char c : text) {
+        const bool blank = !quoted && (c == ' ' || c == '\t' || c == '\n');
+        if (!blank && gap) words.emplace_back();
+        gap = blank;
+        if (c == '\'')
+            quoted = !quoted;
+        else if (!blank)
+            words.back() += c;
+    }
+    return quoted ? std::nullopt : std::optional(words);
 }
 
-bool is_blank(const std::string& line) {
-    return line.find_first_not_of(" \t\r") == std::string::npos;
-}
+struct Reader {
+    const std::string& file_;
+    std::vector<Case>& cases_;
+    std::vector<std::string>& errors_;
+    std::optional<Case> case_ = {};
+    std::size_t errors_before_ = 0;
+    int line_ = 0;
+    bool esc_ = false;
+    int status_ = 0;               // the status a command must end with unless it says otherwise
+    int blanks_ = 0;               // blank lines not yet known to be output
+    std::string* more_ = nullptr;  // where '>' lines go: a command's text, a file, the input
+    bool words_ = false;           // whether `more_` holds the words of a "%" command
+    std::string text_ = {};        // the text of the command being read
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// Interprets backslash escapes; returns nothing when the text holds an unknown escape.
-std::optional<std::string> unescape(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-            continue;
+    void line(int n, std::string_view s) {
+        line_ = n;
+        const std::string_view rest = s.substr(std::min<std::size_t>(2, s.size()));
+        const bool blank = s.find_first_not_of(" \t\r") == npos;
+        if (s.starts_with("##")) return;
+        if (s.starts_with("=== ")) return start(s.substr(4));
+        if (!case_) return blank ? void() : error("text outside any case");
+        if (marked(s, '>')) return blanks_ > 0 ? error("'>' continues nothing") : more(rest);
+        if (blank) return void(++blanks_);
+        close_command();
+        // Blank lines within a case are output lines of the command before them.
+        for (; blanks_ > 0; --blanks_)
+            if (!case_->commands.empty()) case_->commands.back().out += "\n";
+        if (marked(s, '$') || marked(s, '%')) {
+            case_->commands.push_back({n, {}, {}, {}, status_});
+            words_ = s[0] == '%';
+            more_ = &text_;
+            text_.clear();
+            return more(rest);
         }
-        if (++i >= text.size()) return std::nullopt;
-        switch (text[i]) {
-            case '\\':
-                out += '\\';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 'e':
-                out += '\x1b';
-                break;
-            case '0':
-                out += '\0';
-                break;
-            case '\n':
-                break;  // a backslash at the end of a line joins it to the next
-            case 'x': {
-                int hi = i + 1 < text.size() ? hex_digit(text[i + 1]) : -1;
-                int lo = i + 2 < text.size() ? hex_digit(text[i + 2]) : -1;
-                if (hi < 0 || lo < 0) return std::nullopt;
-                out += static_cast<char>(hi * 16 + lo);
-                i += 2;
-                break;
-            }
-            default:
-                return std::nullopt;
-        }
-    }
-    return out;
-}
-
-class Reader {
-public:
-    Reader(const std::string& file, CaseFile& out) : file_(file), out_(out) {}
-
-    void error(int line, const std::string& message) {
-        out_.errors.push_back({file_, line, message});
-    }
-
-    bool has_flag(const Section& s, const std::string& flag) {
-        for (const auto& w : s.words)
-            if (w == flag) return true;
-        return false;
-    }
-
-    // The words of a header that are not flags.
-    std::vector<std::string> plain_words(const Section& s) {
-        std::vector<std::string> words;
-        for (const auto& w : s.words)
-            if (w != "esc" && w != "noeol") words.push_back(w);
-        return words;
-    }
-
-    // The section's lines as one text: each line ends in a newline unless "noeol" is given.
-    std::optional<std::string> block(const Section& s) {
-        std::string text;
-        for (std::size_t i = 0; i < s.lines.size(); ++i) {
-            text += s.lines[i];
-            if (i + 1 < s.lines.size() || !has_flag(s, "noeol")) text += '\n';
-        }
-        if (!has_flag(s, "esc")) return text;
-        auto decoded = unescape(text);
-        if (!decoded) error(s.line, "bad backslash escape in an 'esc' section");
-        return decoded;
-    }
-
-    // One item per line (arguments, environment entries).
-    std::optional<std::vector<std::string>> items(const Section& s) {
-        std::vector<std::string> result;
-        for (const auto& line : s.lines) {
-            if (!has_flag(s, "esc")) {
-                result.push_back(line);
-                continue;
-            }
-            auto decoded = unescape(line);
-            if (!decoded) {
-                error(s.line, "bad backslash escape in an 'esc' section");
-                return std::nullopt;
-            }
-            result.push_back(*decoded);
-        }
-        return result;
-    }
-
-    bool expect_no_content(const Section& s) {
-        for (const auto& line : s.lines) {
-            if (!is_blank(line)) {
-                error(s.line, "'--- " + s.keyword + "' takes no lines below it");
-                return false;
-            }
-        }
-        return true;
-    }
-
-    void apply(const Section& s, Case& c, bool& has_mode) {
-        const auto words = plain_words(s);
-        const std::string& k = s.keyword;
-        if (k == "sh" || k == "script") {
-            if (has_mode) error(s.line, "a case has one '--- sh' or '--- script' section");
-            has_mode = true;
-            if (auto text = block(s)) c.script_text = *text;
-            if (k == "script") c.script = words.empty() ? "script.sh" : words[0];
-        } else if (k == "args" || k == "argv") {
-            if (auto list = items(s)) {
-                c.argv = *list;
-            }
-            if (k == "argv") argv_given_ = true;
-            if (k == "args") args_given_ = true;
-        } else if (k == "stdin") {
-            c.stdin_text = block(s).value_or("");
-        } else if (k == "stdout") {
-            c.expected.stdout_text = block(s).value_or("");
-        } else if (k == "stderr") {
-            c.expected.stderr_text = block(s).value_or("");
-        } else if (k == "status") {
-            expect_no_content(s);
-            read_status(s, words, c);
-        } else if (k == "platform") {
-            expect_no_content(s);
-            read_platform(s, words, c);
-        } else if (k == "timeout") {
-            expect_no_content(s);
-            int value = 0;
-            if (words.size() != 1 || !parse_int(words[0], value) || value <= 0)
-                error(s.line, "'--- timeout' needs a number of seconds");
-            else
-                c.timeout_seconds = value;
-        } else if (k == "env") {
-            read_env(s, c);
-        } else if (k == "file") {
-            read_file_section(s, words, c);
-        }
-    }
-
-    static bool parse_int(const std::string& text, int& value) {
-        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-        return ec == std::errc() && end == text.data() + text.size();
-    }
-
-    void read_status(const Section& s, const std::vector<std::string>& words, Case& c) {
-        int value = 0;
-        if (words.size() == 1 && words[0] == "!0")
-            c.expected.status.reset();
-        else if (words.size() == 1 && parse_int(words[0], value))
-            c.expected.status = value;
-        else
-            error(s.line, "'--- status' needs a number or !0");
-    }
-
-    void read_platform(const Section& s, const std::vector<std::string>& words, Case& c) {
-        if (words.size() == 1 && words[0] == "both")
-            c.platform = Platform::Both;
-        else if (words.size() == 1 && words[0] == "posix")
-            c.platform = Platform::Posix;
-        else if (words.size() == 1 && words[0] == "windows")
-            c.platform = Platform::Windows;
-        else
-            error(s.line, "'--- platform' needs both, posix or windows");
-    }
-
-    void read_env(const Section& s, Case& c) {
-        auto list = items(s);
-        if (!list) return;
-        for (const auto& entry : *list) {
-            if (is_blank(entry)) continue;
-            auto eq = entry.find('=');
-            if (eq == std::string::npos)
-                c.env.emplace_back(entry, std::nullopt);
-            else
-                c.env.emplace_back(entry.substr(0, eq), entry.substr(eq + 1));
-        }
-    }
-
-    void read_file_section(const Section& s, const std::vector<std::string>& words, Case& c) {
-        if (words.size() != 1) {
-            error(s.line, "'--- file' needs one path");
-            return;
-        }
-        FileSpec f;
-        f.path = words[0];
-        if (f.path.starts_with("~/")) {
-            f.in_home = true;
-            f.path = f.path.substr(2);
-        }
-        if (f.path.empty() || f.path.starts_with('/') || f.path.find("..") != std::string::npos) {
-            error(s.line, "'--- file' needs a relative path without '..'");
-            return;
-        }
-        f.content = block(s).value_or("");
-        c.files.push_back(f);
-    }
-
-    void finish(RawCase& raw) {
-        // Blank lines that separate one case from the next belong to no section.
-        if (!raw.sections.empty()) {
-            auto& lines = raw.sections.back().lines;
-            while (!lines.empty() && is_blank(lines.back()))
-                lines.pop_back();
-        }
-        Case c;
-        c.file = file_;
-        c.line = raw.line;
-        c.name = raw.name;
-        bool has_mode = false;
-        args_given_ = argv_given_ = false;
-        const std::size_t errors_before = out_.errors.size();
-        std::set<std::string> seen;
-        for (const auto& s : raw.sections) {
-            if (!seen.insert(s.keyword).second && s.keyword != "file")
-                error(s.line, "'--- " + s.keyword + "' appears twice in one case");
-            apply(s, c, has_mode);
-        }
-        if (!has_mode && !argv_given_)
-            error(raw.line, "the case has no '--- sh', '--- script' or '--- argv'");
-        if (args_given_ && argv_given_) error(raw.line, "use '--- args' or '--- argv', not both");
-        if (argv_given_ && seen.count("sh"))
-            error(raw.line, "'--- argv' replaces '--- sh'; give the text as an argument");
-        if (!names_.insert(raw.name).second) error(raw.line, "two cases share this name");
-        if (out_.errors.size() == errors_before) finish_mode(c);
-        if (out_.errors.size() == errors_before) out_.cases.push_back(std::move(c));
-    }
-
-    // Builds the argument vector from the mode: "-c TEXT args..." or "SCRIPT args...".
-    void finish_mode(Case& c) {
-        if (argv_given_) {
-            if (c.script) c.files.push_back({*c.script, false, c.script_text, true});
-            return;
-        }
-        std::vector<std::string> argv;
-        if (c.script) {
-            argv.push_back(*c.script);
-            c.files.push_back({*c.script, false, c.script_text, true});
+        if (case_->commands.empty()) return setting(s);
+        Command& cmd = case_->commands.back();
+        if (marked(s, '!')) {
+            cmd.err += text(rest);
+        } else if (marked(s, '?')) {
+            const std::string word(rest);
+            char* end = nullptr;
+            cmd.status = std::strtol(word.c_str(), &end, 10);
+            if (word == "!0") cmd.status.reset();
+            if (word != "!0" && (word.empty() || *end)) error("'?' needs a status or !0");
         } else {
-            argv = {"-c", c.script_text};
+            cmd.out += text(marked(s, '|') ? rest : s);
         }
-        argv.insert(argv.end(), c.argv.begin(), c.argv.end());
-        c.argv = std::move(argv);
     }
 
-private:
-    bool args_given_ = false;
-    bool argv_given_ = false;
-    std::string file_;
-    CaseFile& out_;
-    std::set<std::string> names_;
+    void error(const std::string& message, int line = 0) {
+        errors_.push_back(file_ + ":" + std::to_string(line ? line : line_) + ": " + message);
+    }
+
+    // Ends the case being read and begins the one `header` names (none when empty).
+    void start(std::string_view header) {
+        if (case_) {
+            close_command();
+            if (case_->commands.empty()) error("the case runs no command", case_->line);
+            case_->end = header.empty() ? line_ : line_ - 1;  // the last line, or before `header`
+            if (errors_.size() == errors_before_) cases_.push_back(std::move(*case_));
+        }
+        case_.reset();
+        more_ = nullptr;
+        if (header.empty()) return;
+        case_.emplace();
+        case_->file = file_;
+        case_->line = line_;
+        errors_before_ = errors_.size();
+        esc_ = false;
+        status_ = blanks_ = 0;
+        std::string name(header);
+        // Trailing @words are flags: the platform, escapes in every line, the default status.
+        for (auto at = name.rfind(" @"); at != npos; at = name.rfind(" @")) {
+            const std::string flag = name.substr(at + 2);
+            if (flag == "posix" || flag == "windows")
+                case_->platform = flag == "posix" ? Platform::Posix : Platform::Windows;
+            else if (flag == "esc")
+                esc_ = true;
+            else if (flag.starts_with("status=") && std::isdigit(flag.back()))
+                status_ = std::atoi(flag.c_str() + 7);
+            else
+                error("unknown flag @" + flag);
+            name.erase(at);
+        }
+        case_->name = name;
+    }
+
+    // Text with escapes decoded under @esc; a backslash at its end sets `joined` (no line feed
+    // after the line).
+    std::string decode(std::string_view text, bool& joined) {
+        static constexpr std::string_view from = "\\ntre0", to{"\\\n\t\r\x1b\0", 6};
+        joined = false;
+        if (!esc_) return std::string(text);
+        std::string out;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] != '\\') {
+                out += text[i];
+            } else if (i + 1 == text.size()) {
+                joined = true;
+            } else if (text[++i] == 'x' && i + 2 < text.size() && std::isxdigit(text[i + 1]) &&
+                       std::isxdigit(text[i + 2])) {
+                out +=
+                    static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+                i += 2;
+            } else if (from.find(text[i]) != npos) {
+                out += to[from.find(text[i])];
+            } else {
+                error("bad backslash escape");
+            }
+        }
+        return out;
+    }
+
+    // One line of text, followed by a line feed unless it was joined.
+    std::string text(std::string_view raw) {
+        bool joined = false;
+        std::string line = decode(raw, joined);
+        return joined ? line : line + "\n";
+    }
+
+    // Adds a line to the text that '>' lines continue; a "%" command's words are decoded one
+    // by one once they are split.
+    void more(std::string_view rest) {
+        if (!more_) return error("'>' continues nothing");
+        *more_ += words_ ? std::string(rest) + "\n" : text(rest);
+    }
+
+    // Ends the text that '>' lines continue; a command's text becomes its argument list.
+    void close_command() {
+        if (std::exchange(more_, nullptr) != &text_) return;
+        if (text_.ends_with('\n')) text_.pop_back();
+        auto& argv = case_->commands.back().argv;
+        if (!words_) return void(argv = {"-c", text_});
+        const auto words = split_words(text_);
+        if (!words) return error("unbalanced single quote");
+        bool joined = false;
+        for (const auto& w : *words)
+            argv.push_back(decode(w, joined));
+    }
+
+    void setting(std::string_view s) {
+        const std::string key(s.substr(0, s.find(' ')));
+        const std::string rest(s.substr(std::min(s.size(), key.size() + 1)));
+        words_ = false;
+        if (key == "file" && !rest.empty()) {
+            std::istringstream paths(rest);
+            int count = 0;
+            for (std::string p; paths >> p; ++count) {
+                if (p.find("..") != npos || p.starts_with('/'))
+                    return error("a file needs a relative path without '..'");
+                case_->files.emplace_back(p, "");
+            }
+            if (count == 1) more_ = &case_->files.back().second;
+        } else if (key == "stdin" && rest.empty()) {
+            more_ = &case_->input.emplace();
+        } else if (key == "env" && !rest.empty()) {
+            bool joined = false;
+            const std::string entry = decode(rest, joined);
+            const auto eq = entry.find('=');
+            case_->env.emplace_back(entry.substr(0, eq), std::nullopt);
+            if (eq != npos) case_->env.back().second = entry.substr(eq + 1);
+        } else if (key == "timeout" && std::atoi(rest.c_str()) > 0) {
+            case_->timeout = std::atoi(rest.c_str());
+        } else {
+            error("expected a setting (file, stdin, env, timeout) or a command");
+        }
+    }
 };
 
 }  // namespace
 
-CaseFile parse_case_file(const std::string& file_name, const std::string& text) {
-    CaseFile out;
-    Reader reader(file_name, out);
-    std::optional<RawCase> current;
+void parse_case_file(const std::string& file, const std::string& text, std::vector<Case>& cases,
+                     std::vector<std::string>& errors) {
+    Reader reader{file, cases, errors};
     std::istringstream in(text);
-    int number = 0;
-    for (std::string line; std::getline(in, line);) {
-        ++number;
-        if (line.starts_with("##")) continue;
-        if (line.starts_with("=== ")) {
-            if (current) reader.finish(*current);
-            current = RawCase{line.substr(4), number, {}};
-            if (is_blank(current->name)) reader.error(number, "a case needs a name");
-            continue;
-        }
-        if (line.starts_with("--- ")) {
-            auto words = split_words(line.substr(4));
-            if (!words.empty() && kKeywords.count(words[0])) {
-                if (!current) {
-                    reader.error(number, "a section outside any case");
-                    continue;
-                }
-                std::string keyword = words[0];
-                words.erase(words.begin());
-                current->sections.push_back({keyword, words, number, {}});
-                continue;
-            }
-        }
-        if (current && !current->sections.empty()) {
-            current->sections.back().lines.push_back(line);
-        } else if (!is_blank(line)) {
-            reader.error(number, "text outside any section (comments begin with ##)");
-        }
-    }
-    if (current) reader.finish(*current);
-    return out;
+    int n = 0;
+    for (std::string line; std::getline(in, line);)
+        reader.line(++n, line);
+    reader.start("");  // ends the last case
 }
 
 }  // namespace e2e

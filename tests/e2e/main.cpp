@@ -1,21 +1,23 @@
-// The end-to-end runner: runs every selected case of tests/cases against the real binary.
+// The end-to-end runner: runs the selected cases of tests/cases against the real binary and
+// reports every command whose status or output differs from its case.
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <mutex>
+#include <map>
 #include <sstream>
 #include <thread>
 
 #include "case_file.hpp"
-#include "compare.hpp"
-#include "process.hpp"
 
 namespace fs = std::filesystem;
 using namespace e2e;
@@ -23,138 +25,141 @@ using namespace e2e;
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kiln_e2e [options] KILN CASES [FILTER...]\n"
-    "  KILN   the shell binary; CASES a directory of *.txt case files, or one case file\n"
-    "  FILTER FILE (e.g. quoting or quoting.txt), FILE:LINE, FILE:TEXT (cases of FILE whose\n"
-    "         name contains TEXT), or TEXT (cases of any file whose name contains TEXT)\n"
-    "options:\n"
-    "  --platform posix|windows  run the cases that hold there (default posix)\n"
-    "  --launcher \"CMD ARGS\"     start the binary through this command (e.g. wine)\n"
-    "  --pass-env NAME           pass this variable of the runner's environment on\n"
-    "  --env NAME=VALUE          set this variable for every case\n"
-    "  -j, --jobs N              run N cases at a time (default: number of processors)\n"
-    "  --keep                    keep the temporary directories and print their paths\n"
-    "  -v, --verbose             also list the cases that pass\n";
+    "usage: kiln_e2e [--wine WINE] [--env NAME[=VALUE]]... [-j N] [--keep] [-v] KILN CASES [LINE]\n"
+    "  runs the cases of a file (only the one holding LINE) or a directory "
+    "(tests/cases/README.md)\n";
 
 struct Options {
-    std::string kiln;
-    std::string cases;
-    std::vector<std::string> filters;
-    Platform platform = Platform::Posix;
-    std::vector<std::string> launcher;
-    std::vector<std::string> pass_env;
-    std::vector<std::string> extra_env;
-    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
-    bool keep = false;
-    bool verbose = false;
+    std::string kiln, cases;
+    int line = 0;      // 0: every case
+    std::string wine;  // when set, KILN is a Windows program and the Windows cases run
+    // Sanitizer settings reach the shell so that a sanitized build reports through them.
+    std::vector<std::string> env = {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"};
+    unsigned jobs = 1;
+    bool keep = false, verbose = false;
 };
-
-std::vector<std::string> split_spaces(const std::string& text) {
-    std::istringstream in(text);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;)
-        words.push_back(w);
-    return words;
-}
 
 bool parse_options(int argc, char** argv, Options& o) {
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= argc) return std::nullopt;
-            return std::string(argv[++i]);
-        };
-        if (a == "--platform") {
-            auto v = value();
-            if (!v || (*v != "posix" && *v != "windows")) return false;
-            o.platform = *v == "posix" ? Platform::Posix : Platform::Windows;
-        } else if (a == "--launcher") {
-            auto v = value();
-            if (!v) return false;
-            o.launcher = split_spaces(*v);
-        } else if (a == "--pass-env" || a == "--env") {
-            auto v = value();
-            if (!v) return false;
-            (a == "--env" ? o.extra_env : o.pass_env).push_back(*v);
-        } else if (a == "-j" || a == "--jobs") {
-            auto v = value();
-            if (!v || std::atoi(v->c_str()) <= 0) return false;
-            o.jobs = static_cast<unsigned>(std::atoi(v->c_str()));
-        } else if (a == "--keep") {
-            o.keep = true;
-        } else if (a == "-v" || a == "--verbose") {
-            o.verbose = true;
-        } else if (a.starts_with("-") && a.size() > 1) {
-            return false;
-        } else {
+        const std::string a = argv[i], value = i + 1 < argc ? argv[i + 1] : "";
+        if (a == "--keep" || a == "-v") {
+            (a == "-v" ? o.verbose : o.keep) = true;
+        } else if (!a.starts_with("-")) {
             positional.push_back(a);
+        } else if (a == "--wine" && !value.empty() && ++i) {
+            o.wine = value;
+        } else if (a == "--env" && !value.empty() && ++i) {
+            o.env.push_back(value);
+        } else if (a == "-j" && std::atoi(value.c_str()) > 0 && ++i) {
+            o.jobs = static_cast<unsigned>(std::atoi(value.c_str()));
+        } else {
+            return false;
         }
     }
-    if (positional.size() < 2) return false;
+    if (positional.size() < 2 || positional.size() > 3) return false;
     o.kiln = positional[0];
     o.cases = positional[1];
-    o.filters.assign(positional.begin() + 2, positional.end());
-    return true;
+    o.line = positional.size() == 3 ? std::atoi(positional[2].c_str()) : 0;
+    return positional.size() == 2 || o.line > 0;
 }
 
-std::optional<std::string> read_whole(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
+struct ProcessResult {
+    std::string out, err;
+    int status = 0;  // exit code, or 128 + signal number
+    int signal = 0;  // the signal that ended the program, 0 when it exited
+    bool timed_out = false;
+};
+
+std::string read_file(const fs::path& path) {
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
-bool write_whole(const fs::path& path, const std::string& text) {
-    std::error_code ec;
-    fs::create_directories(path.parent_path(), ec);
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-    return static_cast<bool>(out);
+// --- comparing ---------------------------------------------------------------------------
+
+// The placeholders {tmp}, {home} and {/} with their values.
+using Placeholders = std::vector<std::pair<std::string, std::string>>;
+
+std::string substitute(std::string text, const Placeholders& values) {
+    for (const auto& [from, to] : values)
+        for (auto at = text.find(from); at != std::string::npos;
+             at = text.find(from, at + to.size()))
+            text.replace(at, from.size(), to);
+    return text;
 }
 
-// --- selecting cases -------------------------------------------------------------------------
-
-bool names_file(const std::string& word, const std::string& file) {
-    return word == file || word + ".txt" == file;
-}
-
-bool all_digits(const std::string& s) {
-    return !s.empty() &&
-           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// Whether `filter` selects case `index` of `cases` (all from one file). A bare word that names
-// one of `files` selects that file only; otherwise it selects cases by name.
-bool filter_selects(const std::string& filter, const std::vector<std::string>& files,
-                    const std::vector<Case>& cases, std::size_t index) {
-    const Case& c = cases[index];
-    auto colon = filter.find(':');
-    if (colon == std::string::npos) {
-        bool is_file = std::any_of(files.begin(), files.end(),
-                                   [&](const std::string& f) { return names_file(filter, f); });
-        return is_file ? names_file(filter, c.file) : c.name.find(filter) != std::string::npos;
+// Lines with their line feeds, so that a last line without one differs from one with it.
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, next; at < text.size(); at = next) {
+        next = std::min(text.find('\n', at), text.size() - 1) + 1;
+        lines.push_back(text.substr(at, next - at));
     }
-    std::string file = filter.substr(0, colon), rest = filter.substr(colon + 1);
-    if (!names_file(file, c.file)) return false;
-    if (!all_digits(rest)) return c.name.find(rest) != std::string::npos;
-    // FILE:LINE selects the case that holds that line.
-    int line = std::atoi(rest.c_str());
-    bool next_starts_later = index + 1 == cases.size() || cases[index + 1].line > line;
-    return c.line <= line && next_starts_later;
+    return lines;
 }
 
-bool holds_on(Platform case_platform, Platform run_platform) {
-    return case_platform == Platform::Both || case_platform == run_platform;
+// Matches one line; {*} in `pattern` stands for any run of bytes but a line feed.
+bool line_matches(std::string_view pattern, std::string_view text) {
+    const auto star = pattern.find("{*}");
+    if (star == std::string_view::npos) return pattern == text;
+    if (!text.starts_with(pattern.substr(0, star))) return false;
+    for (std::size_t i = star; i <= text.size() && (i == star || text[i - 1] != '\n'); ++i)
+        if (line_matches(pattern.substr(star + 3), text.substr(i))) return true;
+    return false;
 }
 
-// --- running one case ------------------------------------------------------------------------
+// One line for display: control bytes, backslashes and trailing blanks escaped.
+std::string visible(std::string line) {
+    const bool eol = line.ends_with('\n');
+    if (eol) line.pop_back();
+    const std::size_t end = line.find_last_not_of(" \t") + 1;
+    std::string out;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02x", c);
+        const bool escaped = (c < 0x20 && c != '\t') || c == 0x7f || i >= end;
+        out += c == '\\' ? std::string("\\\\") : escaped ? std::string(hex) : std::string(1, c);
+    }
+    return eol ? out : out + "   (no line feed at the end)";
+}
 
-struct Report {
-    bool passed = false;
-    std::string text;  // what to print for this case
-};
+// The lines between the common first and last lines, expected ones marked "-", actual "+";
+// empty when every line matches.
+std::string diff(const std::string& expected, const std::string& actual) {
+    const auto a = split_lines(expected), b = split_lines(actual);
+    std::size_t head = 0, tail = 0;
+    while (head < a.size() && head < b.size() && line_matches(a[head], b[head]))
+        ++head;
+    while (tail < a.size() - head && tail < b.size() - head &&
+           line_matches(a[a.size() - 1 - tail], b[b.size() - 1 - tail]))
+        ++tail;
+    std::string out;
+    for (std::size_t i = head; i < a.size() - tail; ++i)
+        out += "    -" + visible(a[i]) + "\n";
+    for (std::size_t i = head; i < b.size() - tail; ++i)
+        out += "    +" + visible(b[i]) + "\n";
+    return out;
+}
+
+// What went wrong in one command's run; empty when it did what the case expects.
+std::string check(const Command& cmd, const ProcessResult& r, const Placeholders& values) {
+    std::string out;
+    if (r.timed_out) out += "  timed out\n";
+    if (r.signal != 0) out += "  killed by signal " + std::string(strsignal(r.signal)) + "\n";
+    if (!r.timed_out && (cmd.status ? r.status != *cmd.status : r.status == 0))
+        out += "  status: expected " + (cmd.status ? std::to_string(*cmd.status) : "not 0") +
+               ", got " + std::to_string(r.status) + "\n";
+    for (const auto& [name, want, got] :
+         {std::tuple{"stdout", &cmd.out, &r.out}, std::tuple{"stderr", &cmd.err, &r.err}})
+        if (auto lines = diff(substitute(*want, values), *got); !lines.empty())
+            out += std::string("  ") + name + " (-expected +actual):\n" + lines;
+    return out;
+}
+
+// --- running -----------------------------------------------------------------------------
 
 // A Linux path as a Windows program under Wine sees it.
 std::string wine_path(const std::string& path) {
@@ -163,176 +168,137 @@ std::string wine_path(const std::string& path) {
     return out;
 }
 
-void make_writable(const fs::path& root) {
-    std::error_code ec;
-    fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ec);
-    for (auto it = fs::recursive_directory_iterator(root, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::error_code ignored;
-        if (it->is_directory(ignored) && !it->is_symlink(ignored))
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-    }
-}
-
-std::vector<std::string> case_environment(const Options& o, const Case& c,
-                                          const Placeholders& values, const std::string& home) {
-    std::vector<std::pair<std::string, std::string>> env = {
-        {"PATH", "/usr/bin:/bin"}, {"HOME", home},        {"USERPROFILE", home},
-        {"LANG", "C.UTF-8"},       {"LC_ALL", "C.UTF-8"},
-    };
-    auto set = [&](const std::string& name, const std::optional<std::string>& value) {
-        auto it = std::find_if(env.begin(), env.end(), [&](auto& e) { return e.first == name; });
-        if (it != env.end()) env.erase(it);
-        if (value) env.emplace_back(name, *value);
-    };
-    // Sanitizer settings reach the shell so that a sanitized build reports through them.
-    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
-        if (const char* v = getenv(name)) set(name, std::string(v));
-    for (const auto& name : o.pass_env)
-        if (const char* v = getenv(name.c_str())) set(name, std::string(v));
-    for (const auto& entry : o.extra_env) {
-        auto eq = entry.find('=');
-        if (eq != std::string::npos) set(entry.substr(0, eq), entry.substr(eq + 1));
+std::vector<std::string> environment(const Options& o, const Case& c, const Placeholders& values,
+                                     const std::string& kiln) {
+    const bool windows = !o.wine.empty();
+    // KILN_EXE lets a case start the shell itself, e.g. to see the status it ends with.
+    std::map<std::string, std::optional<std::string>> env = {
+        {"PATH", "/usr/bin:/bin"},
+        {"HOME", values[1].second},
+        {"USERPROFILE", values[1].second},
+        {"LANG", "C.UTF-8"},
+        {"LC_ALL", "C.UTF-8"},
+        {"KILN_EXE", windows ? wine_path(kiln) : kiln}};
+    for (const auto& e : o.env) {
+        const auto eq = e.find('=');
+        if (eq != std::string::npos)
+            env[e.substr(0, eq)] = e.substr(eq + 1);
+        else if (const char* own = getenv(e.c_str()))
+            env[e] = own;
     }
     for (const auto& [name, value] : c.env)
-        set(name, value ? std::optional<std::string>(substitute(*value, values)) : std::nullopt);
+        env[name] = value ? std::optional(substitute(*value, values)) : std::nullopt;
     std::vector<std::string> block;
-    for (const auto& [name, value] : env) {
-        // Wine keeps HOME of the Unix environment from Windows programs; it passes WINEHOME on
-        // under the name HOME instead.
-        const bool wine_home = o.platform == Platform::Windows && name == "HOME";
-        block.push_back((wine_home ? "WINEHOME" : name) + "=" + value);
-    }
+    // Wine keeps HOME of the Unix environment from Windows programs; it hands them WINEHOME
+    // under the name HOME instead.
+    for (const auto& [name, value] : env)
+        if (value) block.push_back((windows && name == "HOME" ? "WINEHOME" : name) + "=" + *value);
     return block;
 }
 
-std::string describe_status(const std::optional<int>& status) {
-    return status ? std::to_string(*status) : std::string("not 0");
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> result;
+    for (auto& s : strings)
+        result.push_back(s.data());
+    result.push_back(nullptr);
+    return result;
 }
 
-// Compares the result with the expectations; returns the failure details, empty on a pass.
-std::string check(const Case& c, const ProcessResult& r, const Placeholders& values) {
-    std::string out;
-    if (!r.start_error.empty()) return "  could not start: " + r.start_error + "\n";
-    if (r.timed_out)
-        out += "  timed out after " + std::to_string(c.timeout_seconds) + " s (killed)\n";
-    else if (r.signal != 0)
-        out += "  the shell was killed by signal " + std::to_string(r.signal) + " (" +
-               strsignal(r.signal) + ")\n";
-    const auto& want = c.expected.status;
-    bool status_ok = want ? r.status == *want : r.status != 0;
-    if (!r.timed_out && (!status_ok || r.signal != 0))
-        out += "  status: expected " + describe_status(want) + ", got " + std::to_string(r.status) +
-               "\n";
-    auto stream = [&](const char* name, const std::string& expected, const std::string& actual) {
-        std::string text = substitute(expected, values);
-        if (output_matches(text, actual)) return;
-        out += std::string("  ") + name + " (-expected +actual):\n";
-        out += render_diff(text, actual, "    ");
-    };
-    stream("stdout", c.expected.stdout_text, r.out);
-    stream("stderr", c.expected.stderr_text, r.err);
-    return out;
-}
-
-Report run_case(const Options& o, const std::string& kiln, const Case& c) {
-    Report report;
-    std::string where = c.file + ":" + std::to_string(c.line) + ": " + c.name;
-    const char* tmp_root = getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp_root && *tmp_root ? tmp_root : "/tmp") + "/kiln-e2e-XXXXXX";
-    if (!mkdtemp(pattern.data())) {
-        report.text = "FAIL " + where + "\n  mkdtemp: " + std::strerror(errno) + "\n";
-        return report;
+// Runs `argv` (argv[0] the program's path) in its own process group with exactly the
+// environment `env`, and `input` (/dev/null when absent) in a pipe filled beforehand. The
+// output streams go to the files `scratch`.out and .err, read once it has ended.
+ProcessResult run_process(std::vector<std::string> argv, std::vector<std::string> env,
+                          const std::string& cwd, const std::optional<std::string>& input,
+                          int timeout_seconds, const std::string& scratch) {
+    // The input goes into the pipe before the start; cases hold far less than a pipe takes.
+    int in[2] = {-1, -1};
+    if (input && pipe2(in, O_CLOEXEC) == 0) {
+        fcntl(in[1], F_SETPIPE_SZ, 1 << 20);
+        if (write(in[1], input->data(), input->size()) < 0) close(std::exchange(in[0], -1));
+        close(in[1]);
     }
+    // The child runs only async-signal-safe calls up to the exec: other threads may hold locks.
+    const std::string out = scratch + ".out", err = scratch + ".err";
+    const auto args = pointers(argv), vars = pointers(env);
+    const std::string failure =
+        "kiln_e2e: cannot start " + argv[0] + " in " + cwd + " with its streams\n";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        signal(SIGPIPE, SIG_DFL);
+        const int fd0 = input ? in[0] : open("/dev/null", O_RDONLY | O_CLOEXEC);
+        const int fd1 = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int fd2 = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (chdir(cwd.c_str()) == 0 && dup2(fd0, 0) == 0 && dup2(fd1, 1) == 1 && dup2(fd2, 2) == 2)
+            execve(args[0], args.data(), vars.data());
+        [[maybe_unused]] const auto n = write(2, failure.data(), failure.size());
+        _exit(127);
+    }
+    if (in[0] >= 0) close(in[0]);
+    if (pid < 0) return {{}, "kiln_e2e: fork failed\n", -1, 0, false};
+    setpgid(pid, pid);  // so that a kill below reaches the group even before the child set it
+
+    ProcessResult r;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    int raw = 0;
+    while (waitpid(pid, &raw, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            r.timed_out = true;
+            kill(-pid, SIGKILL);
+            waitpid(pid, &raw, 0);
+            break;
+        }
+        usleep(1000);
+    }
+    kill(-pid, SIGKILL);     // programs left behind in the group must not outlive the case
+    r.out = read_file(out);  // the files stay until the case's directory is removed
+    r.err = read_file(err);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    r.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
+    return r;
+}
+
+// Runs the case's commands in one fresh directory, up to the first that fails; returns its
+// report: "ok" and the header's line on a pass, "FAIL", the failing command's line and what
+// differs otherwise.
+std::string run_case(const Options& o, const std::string& kiln, const Case& c) {
+    const char* root = getenv("TMPDIR");
+    std::string pattern = std::string(root && *root ? root : "/tmp") + "/kiln-e2e-XXXXXX";
+    if (!mkdtemp(pattern.data())) return "FAIL " + c.file + ": mkdtemp failed\n";
     std::error_code ec;
-    fs::path base = fs::canonical(pattern, ec);
-    fs::path work = base / "work", home = base / "home";
+    const fs::path base = fs::canonical(pattern, ec), work = base / "work", home = base / "home";
     fs::create_directory(work, ec);
     fs::create_directory(home, ec);
+    Placeholders values = {{"{tmp}", work}, {"{home}", home}, {"{/}", "/"}};
+    if (!o.wine.empty())
+        values = {{"{tmp}", wine_path(work)}, {"{home}", wine_path(home)}, {"{/}", "\\"}};
 
-    Placeholders values{work.string(), home.string()};
-    if (o.platform == Platform::Windows)
-        values = {wine_path(values.tmp), wine_path(values.home), "\\"};
-
-    std::string setup_error;
-    for (const auto& f : c.files) {
-        fs::path target = (f.in_home ? home : work) / f.path;
-        bool ok =
-            f.path.ends_with('/')
-                ? fs::create_directories(target, ec) || !ec
-                : write_whole(target, f.substitute ? substitute(f.content, values) : f.content);
-        if (!ok) setup_error = "cannot create " + target.string();
-    }
-
-    ProcessLaunch launch;
-    launch.argv = o.launcher;
-    launch.argv.push_back(kiln);
-    for (const auto& a : c.argv)
-        launch.argv.push_back(substitute(a, values));
-    launch.env = case_environment(o, c, values, values.home);
-    launch.cwd = work.string();
-    launch.input = c.stdin_text;
-    launch.timeout_seconds = c.timeout_seconds;
-
+    int line = c.line;
     std::string failure;
-    if (!setup_error.empty()) {
-        failure = "  setup: " + setup_error + "\n";
-    } else {
-        failure = check(c, run_process(launch), values);
+    for (const auto& [path, content] : c.files) {
+        const fs::path target = path.starts_with("~/") ? home / path.substr(2) : work / path;
+        fs::create_directories(path.ends_with('/') ? target : target.parent_path(), ec);
+        std::ofstream out;
+        if (!path.ends_with('/')) out.open(target, std::ios::binary);
+        if (!(out << substitute(content, values)) || ec)
+            failure += "  cannot create " + target.string() + "\n";
     }
-    if (o.keep) {
-        failure += failure.empty() ? "" : "  kept: " + base.string() + "\n";
-    } else {
-        make_writable(base);
+    const auto env = environment(o, c, values, kiln);
+    for (std::size_t i = 0; i < c.commands.size() && failure.empty(); ++i) {
+        std::vector<std::string> argv = {kiln};
+        if (!o.wine.empty()) argv.insert(argv.begin(), o.wine);
+        for (const auto& a : c.commands[i].argv)
+            argv.push_back(substitute(a, values));
+        const auto result = run_process(argv, env, work, c.input, c.timeout, base / "stream");
+        failure = check(c.commands[i], result, values);
+        line = c.commands[i].line;
+    }
+    if (o.keep && !failure.empty())
+        failure += "  kept: " + base.string() + "\n";
+    else
         fs::remove_all(base, ec);
-    }
-    report.passed = failure.empty();
-    report.text = (report.passed ? "ok   " : "FAIL ") + where + "\n" + failure;
-    return report;
-}
-
-// --- the whole run ---------------------------------------------------------------------------
-
-std::vector<fs::path> case_files(const fs::path& cases) {
-    std::vector<fs::path> files;
-    if (fs::is_regular_file(cases)) return {cases};
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(cases, ec))
-        if (entry.path().extension() == ".txt") files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-// Runs the cases on `jobs` threads and prints the reports in file order as they complete.
-int run_all(const Options& o, const std::string& kiln, const std::vector<Case>& cases, int failed) {
-    std::vector<std::optional<Report>> reports(cases.size());
-    std::mutex mutex;
-    std::condition_variable ready;
-    std::atomic<std::size_t> next{0};
-    auto worker = [&] {
-        for (std::size_t i; (i = next++) < cases.size();) {
-            Report r = run_case(o, kiln, cases[i]);
-            std::lock_guard lock(mutex);
-            reports[i] = std::move(r);
-            ready.notify_all();
-        }
-    };
-    std::vector<std::thread> threads;
-    for (unsigned t = 0; t < std::min<std::size_t>(o.jobs, cases.size()); ++t)
-        threads.emplace_back(worker);
-    int passed = 0;
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        std::unique_lock lock(mutex);
-        ready.wait(lock, [&] { return reports[i].has_value(); });
-        const Report& r = *reports[i];
-        (r.passed ? passed : failed)++;
-        if (!r.passed || o.verbose) std::cout << r.text << std::flush;
-    }
-    for (auto& t : threads)
-        t.join();
-    std::cout << passed << " passed, " << failed << " failed\n";
-    return failed == 0 ? 0 : 1;
+    const std::string header = c.file + ":" + std::to_string(failure.empty() ? c.line : line);
+    return (failure.empty() ? "ok   " : "FAIL ") + header + ": " + c.name + "\n" + failure;
 }
 
 }  // namespace
@@ -345,59 +311,46 @@ int main(int argc, char** argv) {
     }
     signal(SIGPIPE, SIG_IGN);  // a shell that exits before reading its input must not kill us
     std::error_code ec;
-    std::string kiln =
-        o.launcher.empty() ? fs::canonical(o.kiln, ec).string() : fs::absolute(o.kiln, ec).string();
-    if (kiln.empty()) {
-        std::cerr << "kiln_e2e: " << o.kiln << ": no such file\n";
+    const std::string kiln = fs::canonical(o.kiln, ec).string();
+    std::vector<fs::path> files;
+    if (fs::is_regular_file(o.cases)) files.push_back(o.cases);
+    for (const auto& entry : fs::directory_iterator(o.cases, ec))
+        if (entry.path().extension() == ".txt") files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    if (kiln.empty() || files.empty()) {
+        std::cerr << "kiln_e2e: no binary " << o.kiln << " or no case files in " << o.cases << "\n";
         return 2;
     }
-    auto files = case_files(o.cases);
-    if (files.empty()) {
-        std::cerr << "kiln_e2e: " << o.cases << ": no case files\n";
-        return 2;
-    }
-
-    std::vector<std::string> file_names;
-    for (const auto& path : files)
-        file_names.push_back(path.filename().string());
+    const Platform platform = o.wine.empty() ? Platform::Posix : Platform::Windows;
     std::vector<Case> selected;
-    std::vector<bool> filter_used(o.filters.size(), false);
-    int errors = 0;
+    std::vector<std::string> errors;
     for (const auto& path : files) {
-        std::string name = path.filename().string();
-        auto text = read_whole(path);
-        if (!text) {
-            std::cout << "ERROR " << name << ": cannot read\n";
-            ++errors;
-            continue;
-        }
-        CaseFile parsed = parse_case_file(name, *text);
-        // Errors of a file count when the run takes the whole file or names it.
-        bool targeted = o.filters.empty();
-        for (const auto& f : o.filters)
-            targeted = targeted || names_file(f.substr(0, f.find(':')), name);
-        for (const auto& e : targeted ? parsed.errors : std::vector<ParseError>{}) {
-            std::cout << "ERROR " << e.file << ":" << e.line << ": " << e.message << "\n";
-            ++errors;
-        }
-        for (std::size_t i = 0; i < parsed.cases.size(); ++i) {
-            bool wanted = o.filters.empty();
-            for (std::size_t f = 0; f < o.filters.size(); ++f) {
-                bool hit = filter_selects(o.filters[f], file_names, parsed.cases, i);
-                if (hit) filter_used[f] = true;
-                wanted = wanted || hit;
-            }
-            if (wanted && holds_on(parsed.cases[i].platform, o.platform))
-                selected.push_back(parsed.cases[i]);
-        }
-        for (std::size_t f = 0; f < o.filters.size(); ++f)
-            if (names_file(o.filters[f], name)) filter_used[f] = true;
+        std::vector<Case> cases;
+        parse_case_file(path.filename().string(), read_file(path), cases, errors);
+        for (const Case& c : cases)
+            if ((o.line == 0 || (c.line <= o.line && o.line <= c.end)) &&
+                (c.platform == Platform::Both || c.platform == platform))
+                selected.push_back(c);
     }
-    for (std::size_t f = 0; f < o.filters.size(); ++f) {
-        if (!filter_used[f]) {
-            std::cout << "ERROR no case file or case matches '" << o.filters[f] << "'\n";
-            ++errors;
-        }
+    for (const auto& e : errors)
+        std::cout << "ERROR " << e << "\n";
+
+    std::vector<std::string> reports(selected.size());
+    std::atomic<std::size_t> next{0};
+    std::vector<std::thread> workers;
+    for (unsigned t = 0; t < std::min<std::size_t>(o.jobs, selected.size()); ++t)
+        workers.emplace_back([&] {
+            for (std::size_t i; (i = next++) < selected.size();)
+                reports[i] = run_case(o, kiln, selected[i]);
+        });
+    for (auto& w : workers)
+        w.join();
+    int passed = 0, failed = static_cast<int>(errors.size());
+    for (const auto& report : reports) {
+        const bool ok = report.starts_with("ok");
+        (ok ? passed : failed)++;
+        if (!ok || o.verbose) std::cout << report;
     }
-    return run_all(o, kiln, selected, errors);
+    std::cout << passed << " passed, " << failed << " failed\n";
+    return failed == 0 ? 0 : 1;
 }

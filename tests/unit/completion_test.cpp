@@ -16,18 +16,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> displays(const Completion& c) {
-    std::vector<std::string> out;
+using Names = std::vector<std::string>;
+
+Names names(const Completion& c, std::string Candidate::*part) {
+    Names out;
     for (const auto& cand : c.candidates)
-        out.push_back(cand.display);
+        out.push_back(cand.*part);
     return out;
 }
-
-std::vector<std::string> replacements(const Completion& c) {
-    std::vector<std::string> out;
-    for (const auto& cand : c.candidates)
-        out.push_back(cand.replacement);
-    return out;
+Names displays(const Completion& c) {
+    return names(c, &Candidate::display);
+}
+Names replacements(const Completion& c) {
+    return names(c, &Candidate::replacement);
 }
 
 Completion complete_at_end(std::string_view line) {
@@ -38,21 +39,18 @@ Completion complete_at_end(std::string_view line) {
 class CompletionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "kiln-complete-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
+        std::string dir = (fs::temp_directory_path() / "kiln-complete-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+        root_ = dir;
         fs::create_directories(root_ / "bin");
-        old_cwd_ = fs::current_path();
         fs::current_path(root_);
-        if (const char* p = std::getenv("PATH")) old_path_ = p;
-        if (const char* h = std::getenv("HOME")) old_home_ = h;
         ::setenv("PATH", (root_ / "bin").c_str(), 1);
         use_home(root_);
     }
     void TearDown() override {
         fs::current_path(old_cwd_);
-        if (old_path_) ::setenv("PATH", old_path_->c_str(), 1);
-        if (old_home_) use_home(*old_home_);
+        ::setenv("PATH", old_path_.c_str(), 1);
+        use_home(old_home_);
         fs::remove_all(root_);
     }
 
@@ -74,135 +72,87 @@ protected:
     }
 
     fs::path root_;
-    fs::path old_cwd_;
-    std::optional<std::string> old_path_;
-    std::optional<std::string> old_home_;
+    const fs::path old_cwd_ = fs::current_path();
+    const std::string old_path_ = platform::get_env("PATH").value_or(""),
+                      old_home_ = platform::get_env("HOME").value_or("");
 };
 
-TEST_F(CompletionTest, FirstWordCompletesBuiltinNamesWithABlank) {
-    const Completion c = complete_at_end("ec");
-    EXPECT_EQ(c.start, 0u);
-    EXPECT_EQ(displays(c), std::vector<std::string>{"echo"});
-    EXPECT_EQ(replacements(c), std::vector<std::string>{"echo "});
-}
-
-TEST_F(CompletionTest, ProgramsJoinBuiltinsSortedByBytes) {
+TEST_F(CompletionTest, CommandNames) {
+    EXPECT_EQ(replacements(complete_at_end("ec")), Names{"echo "});
     program("Emacs");
     program("echo");  // same name as the builtin: offered once
     program("eject");
     program("EJECT");         // differs only in case from a program found earlier or later
     program("ebook", false);  // not executable
-    const Completion c = complete_at_end("e");
-    const auto names = displays(c);
-    ASSERT_GE(names.size(), 6u);
-    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
-    EXPECT_EQ(std::count(names.begin(), names.end(), "echo"), 1);
+    const auto names = displays(complete_at_end("e"));
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));  // by bytes: capitals first
+    for (const char* name : {"Emacs", "echo", "env", "exit", "export"})
+        EXPECT_EQ(std::count(names.begin(), names.end(), name), 1) << name;
     EXPECT_EQ(std::count(names.begin(), names.end(), "ebook"), 0);
     EXPECT_EQ(std::count(names.begin(), names.end(), "eject") +
                   std::count(names.begin(), names.end(), "EJECT"),
               1);
-    for (const char* b : {"echo", "env", "exit", "export", "Emacs"}) {
-        EXPECT_EQ(std::count(names.begin(), names.end(), b), 1) << b;
-    }
-    EXPECT_EQ(names.front()[0], 'E');  // names in capitals sort first
-}
-
-TEST_F(CompletionTest, ProgramNamesMatchWithoutCaseAndKeepTheirSpelling) {
-    program("NotePad");
-    const Completion c = complete_at_end("notep");
-    EXPECT_EQ(replacements(c), std::vector<std::string>{"NotePad "});
-}
-
-TEST_F(CompletionTest, AtMost250ProgramNames) {
+    program("NotePad");  // matched without case, kept as spelled
+    EXPECT_EQ(replacements(complete_at_end("notep")), Names{"NotePad "});
     for (int i = 0; i < 300; ++i)
         program("zz" + std::to_string(1000 + i));
     EXPECT_EQ(complete_at_end("zz").candidates.size(), kMaxProgramCandidates);
-}
-
-TEST_F(CompletionTest, WhereTheCommandWordStarts) {
+    // The word starts after blanks, Unicode ones included, and ends at the cursor.
     EXPECT_EQ(complete_at_end("  ec").start, 2u);
-    EXPECT_EQ(complete_at_end("\u00A0ec").start, 2u);  // after a no-break space
-    EXPECT_EQ(complete_at_end("\u3000ec").start, 3u);  // after an ideographic space
-    EXPECT_EQ(displays(complete_at_end("\u3000ec")), std::vector<std::string>{"echo"});
-    // The cursor, not the end of the line, ends the word.
-    EXPECT_EQ(displays(complete("exp rest", 3)), std::vector<std::string>{"export"});
+    EXPECT_EQ(complete_at_end("\u00A0ec").start, 2u);
+    EXPECT_EQ(complete_at_end("\u3000ec").start, 3u);
+    EXPECT_EQ(displays(complete_at_end("\u3000ec")), Names{"echo"});
+    EXPECT_EQ(displays(complete("exp rest", 3)), Names{"export"});
 }
 
-TEST_F(CompletionTest, OtherWordsAndPathLikeFirstWordsCompleteFileNames) {
-    touch("echo-notes.txt");
-    touch(".echo-hidden");
-    touch("sub/echo-inner");
-    EXPECT_EQ(displays(complete_at_end("cat ec")), std::vector<std::string>{"echo-notes.txt"});
-    EXPECT_EQ(displays(complete_at_end("true | ec")), std::vector<std::string>{"echo-notes.txt"});
-    EXPECT_EQ(displays(complete_at_end(".ec")), std::vector<std::string>{".echo-hidden"});
-    EXPECT_EQ(replacements(complete_at_end("sub/ec")), std::vector<std::string>{"sub/echo-inner"});
-    // No builtin or program begins with "xyz": the first word falls back to file names.
-    touch("xyz-file");
-    EXPECT_EQ(replacements(complete_at_end("xyz")), std::vector<std::string>{"xyz-file"});
-}
-
-TEST_F(CompletionTest, EmptyWordListsTheCurrentDirectorySorted) {
-    touch("b");
-    touch("B");
-    touch("a");
-    fs::create_directory(root_ / "dir");
-    for (std::string_view line : {"", "cat "}) {
-        const Completion c = complete_at_end(line);
-        EXPECT_EQ(c.start, line.size());
-        EXPECT_EQ(displays(c), (std::vector<std::string>{"B", "a", "b", "bin", "dir"}));
-        EXPECT_EQ(replacements(c), (std::vector<std::string>{"B", "a", "b", "bin/", "dir/"}));
-    }
-}
-
-TEST_F(CompletionTest, FileNamesMatchWithoutCase) {
-    touch("Readme.md");
-    EXPECT_EQ(replacements(complete_at_end("cat read")), std::vector<std::string>{"Readme.md"});
-}
-
-TEST_F(CompletionTest, TildeSlashIsBelowHome) {
-    touch("docs/guide.txt");
-    fs::create_directories(root_ / "elsewhere");
-    fs::current_path(root_ / "elsewhere");
-    const Completion c = complete_at_end("cat ~/docs/gu");
-    EXPECT_EQ(c.start, 4u);
-    EXPECT_EQ(replacements(c), std::vector<std::string>{"~/docs/guide.txt"});
-    EXPECT_EQ(displays(c), std::vector<std::string>{"guide.txt"});
-    EXPECT_EQ(replacements(complete_at_end("cat ~/do")), std::vector<std::string>{"~/docs/"});
-}
-
-TEST_F(CompletionTest, AbsoluteDirectoriesAndMissingOnes) {
-    touch("abs/one");
-    const std::string line = "cat " + (root_ / "abs").string() + "/o";
-    EXPECT_EQ(replacements(complete_at_end(line)),
-              std::vector<std::string>{(root_ / "abs" / "one").string()});
-    EXPECT_TRUE(complete_at_end("cat nowhere/x").candidates.empty());
-}
-
-TEST_F(CompletionTest, WordStartsAfterBreakCharacters) {
-    touch("out.txt");
-    const Completion c = complete_at_end("echo x>ou");
-    EXPECT_EQ(c.start, 7u);
-    EXPECT_EQ(replacements(c), std::vector<std::string>{"out.txt"});
+TEST_F(CompletionTest, FileNames) {
+    for (const char* name :
+         {"echo-notes.txt", ".echo-hidden", "sub/echo-inner", "xyz-file", "B", "Readme.md",
+          "docs/guide.txt", "out.txt", "my file.txt", "say \"hi\" now"})
+        touch(name);
+    EXPECT_EQ(displays(complete_at_end("true | ec")), Names{"echo-notes.txt"});  // not a command
+    EXPECT_EQ(displays(complete_at_end(".ec")), Names{".echo-hidden"});
+    EXPECT_EQ(replacements(complete_at_end("sub/ec")), Names{"sub/echo-inner"});
+    EXPECT_EQ(replacements(complete_at_end("xyz")), Names{"xyz-file"});  // no command begins so
+    EXPECT_EQ(replacements(complete_at_end("cat read")), Names{"Readme.md"});
+    const Completion empty = complete_at_end("cat ");
+    EXPECT_EQ(empty.start, 4u);
+    EXPECT_EQ(replacements(empty),
+              (Names{".echo-hidden", "B", "Readme.md", "bin/", "docs/", "echo-notes.txt",
+                     "\"my file.txt", "out.txt", "\"say \\\"hi\\\" now", "sub/", "xyz-file"}));
+    EXPECT_EQ(displays(empty).at(3), "bin");
+    EXPECT_EQ(complete_at_end("echo x>ou").start, 7u);  // after break characters
     EXPECT_EQ(complete_at_end("X=ou").start, 2u);
+    EXPECT_TRUE(complete_at_end("cat nowhere/x").candidates.empty());
+    const std::string abs = "cat " + (root_ / "docs").string() + "/g";
+    EXPECT_EQ(replacements(complete_at_end(abs)), Names{(root_ / "docs" / "guide.txt").string()});
+    fs::current_path(root_ / "sub");
+    const Completion home = complete_at_end("cat ~/docs/gu");
+    EXPECT_EQ(home.start, 4u);
+    EXPECT_EQ(replacements(home), Names{"~/docs/guide.txt"});
+    EXPECT_EQ(displays(home), Names{"guide.txt"});
+    EXPECT_EQ(replacements(complete_at_end("cat ~/do")), Names{"~/docs/"});
 }
 
+// In the quote, bare or already open, the characters it treats specially get a backslash.
 TEST_F(CompletionTest, NamesWithBreakCharactersAreQuoted) {
     touch("my file.txt");
     touch("say \"hi\" now");
-    // A bare word gets a leading double quote.
-    Completion c = complete_at_end("cat my");
-    EXPECT_EQ(c.start, 4u);
-    EXPECT_EQ(replacements(c), std::vector<std::string>{"\"my file.txt"});
-    // Inside an open double quote the word starts after the quote, and double quotes in the
-    // name get a backslash.
-    c = complete_at_end("cat \"say");
-    EXPECT_EQ(c.start, 5u);
-    EXPECT_EQ(replacements(c), std::vector<std::string>{"say \\\"hi\\\" now"});
-    // An escaped quote inside the open quote is part of the word.
-    c = complete_at_end("cat \"say \\\"h");
-    EXPECT_EQ(c.start, 5u);
-    EXPECT_EQ(displays(c), std::vector<std::string>{"say \"hi\" now"});
-    // A closed quote does not open a word.
+    touch("cost $5\\");
+    touch("win\\dir x");
+    touch("sx");  // matches what the word would be if it ended at the first character
+    const Completion bare = complete_at_end("cat my");
+    EXPECT_EQ(bare.start, 4u);
+    EXPECT_EQ(replacements(bare), Names{"\"my file.txt"});
+    EXPECT_EQ(replacements(complete_at_end("cat sa")), Names{"\"say \\\"hi\\\" now"});
+    EXPECT_EQ(replacements(complete_at_end("cat co")), Names{"\"cost \\$5\\\\"});
+    EXPECT_EQ(replacements(complete_at_end("cat wi")), Names{"\"win\\dir x"});
+    // Inside an open quote the word starts after it; an escaped quote is part of the word, a
+    // closed quote opens no word.
+    const Completion open = complete_at_end("cat \"say \\\"h");
+    EXPECT_EQ(open.start, 5u);
+    EXPECT_EQ(replacements(open), Names{"say \\\"hi\\\" now"});
+    EXPECT_EQ(displays(open), Names{"say \"hi\" now"});
     EXPECT_EQ(complete_at_end("cat \"a b\" my").start, 10u);
 }
 

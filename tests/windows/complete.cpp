@@ -1,6 +1,7 @@
 // Shows what Tab completion offers on Windows, for the Windows end-to-end cases: links the
 // shell's core library and completes its argument with the cursor at the end.
-//   complete LINE    "start N", then one line "[display] [replacement]" per candidate
+//   complete LINE    one line: the start N of the completed word, then " [display] [replacement]"
+//                    for every candidate
 #include <string>
 
 #include "main/completion.hpp"
@@ -15,9 +16,9 @@ int main(int argc, char** argv) {
     }
     const std::string& line = args[1];
     const kiln::Completion result = kiln::complete(line, line.size());
-    std::string out = "start " + std::to_string(result.start) + "\n";
+    std::string out = std::to_string(result.start);
     for (const auto& c : result.candidates)
-        out += "[" + c.display + "] [" + c.replacement + "]\n";
-    kiln::platform::write_stdout(out);
+        out += " [" + c.display + "] [" + c.replacement + "]";
+    kiln::platform::write_stdout(out + "\n");
     return 0;
 }

@@ -1,6 +1,6 @@
 // A small Windows program that the Windows end-to-end cases start through kiln.exe: it shows
 // how its command line was split, exits with a given code, writes to its streams.
-//   probe args ...     one line "[arg]" per argument, as CommandLineToArgvW splits them
+//   probe args ...     one line "[arg] [arg]...", the arguments as CommandLineToArgvW splits them
 //   probe exit N       ends with exit code N (0 to 4294967295)
 //   probe out TEXT     writes TEXT and a line feed to standard output; "err" to standard error
 //   probe env NAME     the variable's value, or "(unset)"
@@ -44,8 +44,10 @@ int wmain() {
     }
     const std::wstring verb = argv[1];
     if (verb == L"args") {
+        std::string line;
         for (int i = 2; i < argc; ++i)
-            put(STD_OUTPUT_HANDLE, "[" + utf8(argv[i]) + "]\n");
+            line += (i > 2 ? " [" : "[") + utf8(argv[i]) + "]";
+        put(STD_OUTPUT_HANDLE, line + "\n");
     } else if (verb == L"exit" && argc > 2) {
         ExitProcess(static_cast<UINT>(std::wcstoull(argv[2], nullptr, 10)));
     } else if ((verb == L"out" || verb == L"err") && argc > 2) {
