@@ -1,7 +1,9 @@
 // The evaluator: one visit per node kind, with the unwinding of exit, return, break,
 // continue, Ctrl-C and runaway nesting.
+#include <memory>
 #include <span>
 #include <type_traits>
+#include <utility>
 
 #include "exec/exec.hpp"
 #include "exec/redirect.hpp"
@@ -99,7 +101,7 @@ int eval_node(ShellState& state, const If& node, InputData input, Capture captur
         if (should_unwind(state)) return status;
         if (status == 0) return evaluate(state, *elif.body, std::nullopt, capture);
     }
-    if (node.else_body) return evaluate(state, **node.else_body, std::nullopt, capture);
+    if (node.else_body) return evaluate(state, *node.else_body, std::nullopt, capture);
     return 0;
 }
 
@@ -130,7 +132,7 @@ int eval_node(ShellState& state, const For& node, InputData, Capture capture) {
     int status = 0;
     for (std::string& value : for_values(state, node)) {
         if (auto r = set_var(state, node.var, std::move(value), false); !r) {
-            report(state, node.var + ": " + r.error());
+            report(state, std::string(node.var) + ": " + r.error());
         }
         status = evaluate(state, *node.body, std::nullopt, capture);
         if (after_body(state) == LoopStep::Leave) break;
@@ -171,7 +173,9 @@ int eval_node(ShellState& state, const Case& node, InputData, Capture capture) {
 }
 
 int eval_node(ShellState& state, const FunctionDef& node, InputData, Capture) {
-    state.functions.insert_or_assign(node.name, std::make_shared<const Node>(*node.body));
+    // The body stays where it is, and the function keeps the memory of its tree alive.
+    state.functions.insert_or_assign(std::string(node.name),
+                                     std::shared_ptr<const Node>(state.tree_memory, node.body));
     state.last_status = 0;
     return 0;
 }
@@ -220,6 +224,35 @@ int evaluate(ShellState& state, const Node& node, InputData input, Capture captu
         status = state.last_status;
     }
     return status;
+}
+
+namespace {
+
+// Makes `memory` the memory of the tree being evaluated for as long as the scope lasts.
+class TreeScope {
+public:
+    TreeScope(ShellState& state, std::shared_ptr<const void> memory)
+        : state_(state), saved_(std::exchange(state.tree_memory, std::move(memory))) {}
+    TreeScope(const TreeScope&) = delete;
+    TreeScope& operator=(const TreeScope&) = delete;
+    ~TreeScope() { state_.tree_memory = std::move(saved_); }
+
+private:
+    ShellState& state_;
+    std::shared_ptr<const void> saved_;
+};
+
+}  // namespace
+
+int evaluate(ShellState& state, const Tree& tree, InputData input, Capture capture) {
+    const TreeScope scope(state, tree.memory());
+    return evaluate(state, static_cast<const Node&>(tree), std::move(input), capture);
+}
+
+int evaluate(ShellState& state, const std::shared_ptr<const Node>& body, InputData input,
+             Capture capture) {
+    const TreeScope scope(state, body);
+    return evaluate(state, *body, std::move(input), capture);
 }
 
 }  // namespace kiln

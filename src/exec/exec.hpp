@@ -21,6 +21,11 @@ inline constexpr int kMaxEvalDepth = 1000;
 
 // Runs a tree against the state and returns its status.
 int evaluate(ShellState& state, const Node& node, InputData input, Capture capture);
+// The same for a whole parsed tree, whose memory the functions it defines go on sharing.
+int evaluate(ShellState& state, const Tree& tree, InputData input, Capture capture);
+// Runs the body of a function, which shares the memory of the tree it was defined in.
+int evaluate(ShellState& state, const std::shared_ptr<const Node>& body, InputData input,
+             Capture capture);
 
 // Runs one simple command; stores the status in last_status.
 int run_simple(ShellState& state, const Simple& cmd, InputData input, Capture capture);

@@ -51,9 +51,9 @@ void apply_alias(const ShellState& state, std::vector<std::string>& argv) {
 }
 
 // Sets a variable, reporting an environment refusal; false when it was refused.
-bool assign(ShellState& state, const std::string& name, std::string value) {
+bool assign(ShellState& state, std::string_view name, std::string value) {
     if (auto r = set_var(state, name, std::move(value), false); !r) {
-        report(state, name + ": " + r.error());
+        report(state, std::string(name) + ": " + r.error());
         return false;
     }
     return true;
@@ -135,10 +135,10 @@ int call_function(ShellState& state, const Simple& cmd, const std::shared_ptr<co
     int status = 0;
     if (plan.out) {
         platform::Spool out;
-        status = evaluate(state, *body, std::move(input), &out);
+        status = evaluate(state, body, std::move(input), &out);
         deliver_output(state, std::move(out), plan.out, nullptr);
     } else {
-        status = evaluate(state, *body, std::move(input), capture);
+        status = evaluate(state, body, std::move(input), capture);
     }
     state.positional = std::move(saved);
     if (state.return_pending) {

@@ -127,7 +127,7 @@ struct Fields {
     bool pattern = false;  // `current` is to be matched against file names
 };
 
-void expand_unquoted(ShellState& state, const std::string& text, Fields& fields) {
+void expand_unquoted(ShellState& state, std::string_view text, Fields& fields) {
     // Only pattern characters typed unquoted set the flag, never those an expansion yields.
     bool pattern = fields.pattern || has_pattern_chars(text);
     TildeSplit tilde = fields.have ? TildeSplit{std::nullopt, text} : split_tilde(text);
@@ -218,7 +218,7 @@ std::vector<std::string> expand_word(ShellState& state, const Word& word) {
 
 void expand_word_into(ShellState& state, const Word& word, std::vector<std::string>& out) {
     if (is_plain_literal(word)) {
-        out.push_back(word[0].text);
+        out.emplace_back(word[0].text);
         return;
     }
     Fields fields{out, {}, false, false};

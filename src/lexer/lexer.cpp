@@ -11,6 +11,9 @@
 namespace kiln {
 namespace {
 
+using tok::Seg;
+using tok::Segs;
+
 constexpr std::string_view kDoubleQuoteSpecials = "\\\"";
 
 // Characters that end a run of ordinary word characters.
@@ -115,7 +118,7 @@ private:
     std::string_view text_;
     std::size_t pos_ = 0;
     std::string pending_;  // the current unquoted run of the word being built
-    Word segs_;            // finished segments of that word
+    Segs segs_;            // finished segments of that word
     bool in_word_ = false;
     bool done_ = false;  // the last word was ended, or an error stopped the scan
     std::optional<std::string> error_;
@@ -140,7 +143,7 @@ private:
         if (!in_word_) return;
         // Most words are one unquoted run: it becomes the word's only segment directly.
         if (segs_.empty() && !pending_.empty()) {
-            emit(std::in_place_type<tok::Word>, Word(Seg{std::move(pending_), Quote::None}));
+            emit(std::in_place_type<tok::Word>, Segs(Seg{std::move(pending_), Quote::None}));
             pending_.clear();
             in_word_ = false;
             return;

@@ -19,6 +19,8 @@ inline constexpr int kMaxParseDepth = 1000;
 
 enum class Quote { None, Single, Double };
 
+namespace tok {
+
 // One piece of a word after quote removal.
 struct Seg {
     std::string text;
@@ -26,34 +28,34 @@ struct Seg {
     bool operator==(const Seg&) const = default;
 };
 
-// The segments of one word; a finished word is never empty. Nearly every word is a single
-// segment, so that one is held inline and only a word of several segments allocates a list:
-// a long script has a word for every few bytes of its text.
-class Word {
+// The segments of one word as the lexer reads it; a finished word is never empty. Nearly
+// every word is a single segment, so that one is held inline and only a word of several
+// segments allocates a list.
+class Segs {
 public:
     using value_type = Seg;
     using iterator = Seg*;
     using const_iterator = const Seg*;
     using size_type = std::size_t;
 
-    Word() = default;
-    explicit Word(Seg seg) : v_(std::move(seg)) {}
-    Word(std::initializer_list<Seg> segs) {
+    Segs() = default;
+    explicit Segs(Seg seg) : v_(std::move(seg)) {}
+    Segs(std::initializer_list<Seg> segs) {
         for (const Seg& seg : segs)
             push_back(seg);
     }
-    Word(const Word&) = default;
-    Word& operator=(const Word&) = default;
+    Segs(const Segs&) = default;
+    Segs& operator=(const Segs&) = default;
     // A moved-from word is empty, as a moved-from list would be.
-    Word(Word&& other) noexcept : v_(std::move(other.v_)) { other.clear(); }
-    Word& operator=(Word&& other) noexcept {
+    Segs(Segs&& other) noexcept : v_(std::move(other.v_)) { other.clear(); }
+    Segs& operator=(Segs&& other) noexcept {
         if (this != &other) {
             v_ = std::move(other.v_);
             other.clear();
         }
         return *this;
     }
-    ~Word() = default;
+    ~Segs() = default;
 
     std::size_t size() const { return is_single() ? 1 : std::get<Many>(v_).size(); }
     bool empty() const { return size() == 0; }
@@ -81,7 +83,7 @@ public:
     }
     void clear() noexcept { v_.emplace<Many>(); }
 
-    bool operator==(const Word& other) const {
+    bool operator==(const Segs& other) const {
         return std::equal(begin(), end(), other.begin(), other.end());
     }
 
@@ -92,11 +94,13 @@ private:
     std::variant<Many, Seg> v_;  // empty, one segment inline, or two and more
 };
 
+}  // namespace tok
+
 enum class RedirOp { In, Out, Append };
 
 namespace tok {
 struct Word {
-    kiln::Word segs;
+    Segs segs;
     bool operator==(const Word&) const = default;
 };
 struct Pipe {

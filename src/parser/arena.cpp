@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <string_view>
 #include <vector>
 
 namespace kiln {
@@ -67,8 +68,14 @@ BlockCache& block_cache() {
 
 }  // namespace
 
-std::unique_ptr<std::pmr::memory_resource> make_tree_arena() {
-    return std::make_unique<std::pmr::monotonic_buffer_resource>(&block_cache());
+TreeMemory::TreeMemory()
+    : arena_(std::make_shared<std::pmr::monotonic_buffer_resource>(&block_cache())) {}
+
+std::string_view TreeMemory::copy(std::string_view text) {
+    if (text.empty()) return {};
+    char* out = static_cast<char*>(allocate(text.size(), 1));
+    std::copy(text.begin(), text.end(), out);
+    return {out, text.size()};
 }
 
 }  // namespace kiln

@@ -1,82 +1,56 @@
-// The syntax tree: a variant of plain structs. Every node owns its children; copying a node
-// copies the whole subtree, which is how function bodies enter the function table.
-//
-// The parser builds a tree in one arena (see Tree): its lists and boxes take their memory
-// from the default memory resource, which the parser points at the arena while it runs. A
-// copy takes memory from the default resource of its own moment, the heap once parsing is
-// over, so a function body copied out of a tree outlives the tree and its arena.
+// The syntax tree: a variant of plain structs. A tree is written once, by the parser, into
+// memory of its own (see Tree), and read ever after: a node points at its children, and a
+// list or a text is a view of that memory. Nothing in a tree owns anything, so nothing in it
+// is ever destroyed one by one; a function body lives on by sharing the memory of its tree.
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <memory_resource>
 #include <optional>
 #include <span>
 #include <string>
-#include <utility>
+#include <string_view>
+#include <type_traits>
 #include <variant>
-#include <vector>
 
 #include "lexer/token.hpp"
 
 namespace kiln {
 
-// A list of children or words, in the memory of the tree that holds it.
+// The children of a node, or the segments of a word, in the memory of their tree.
 template <class T>
-using List = std::pmr::vector<T>;
-
-// An owned, never-null (until moved from), deep-copying pointer for a single child, in the
-// memory resource that was the default when it was made.
-template <class T>
-class Box {
+class List {
 public:
-    Box() : Box(T{}) {}
-    Box(T value) : p_(make(std::move(value))) {}  // NOLINT: implicit by design
-    Box(const Box& other) : p_(make(*other.p_)) {}
-    Box(Box&& other) noexcept : resource_(other.resource_), p_(std::exchange(other.p_, nullptr)) {}
-    Box& operator=(const Box& other) {
-        if (this != &other) *this = Box(other);
-        return *this;
-    }
-    Box& operator=(Box&& other) noexcept {
-        std::swap(resource_, other.resource_);
-        std::swap(p_, other.p_);
-        return *this;
-    }
-    // A new value for the child goes into the child's own place.
-    Box& operator=(T value) {
-        if (p_) {
-            *p_ = std::move(value);
-        } else {
-            p_ = make(std::move(value));
-        }
-        return *this;
-    }
-    ~Box() {
-        if (p_) std::pmr::polymorphic_allocator<T>(resource_).delete_object(p_);
-    }
+    List() = default;
+    List(const T* data, std::size_t size) : data_(data), size_(size) {}
 
-    T& operator*() { return *p_; }
-    const T& operator*() const { return *p_; }
-    T* operator->() { return p_; }
-    const T* operator->() const { return p_; }
+    const T* begin() const { return data_; }
+    const T* end() const { return data_ + size_; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const T& operator[](std::size_t i) const { return data_[i]; }
+    const T& back() const { return data_[size_ - 1]; }
+    operator std::span<const T>() const { return {data_, size_}; }  // NOLINT: a view as well
 
 private:
-    template <class V>
-    T* make(V&& value) {
-        return std::pmr::polymorphic_allocator<T>(resource_).template new_object<T>(
-            std::forward<V>(value));
-    }
-
-    std::pmr::memory_resource* resource_ = std::pmr::get_default_resource();
-    T* p_;
+    const T* data_ = nullptr;
+    std::size_t size_ = 0;
 };
+
+// One piece of a word after quote removal.
+struct Seg {
+    std::string_view text;
+    Quote quote = Quote::None;
+};
+
+// The segments of one word; never empty in a tree.
+using Word = List<Seg>;
 
 struct Node;
 
 struct Assignment {
-    std::string name;  // a valid name
-    Word value;        // unquoted text after '=', then the word's remaining segments
+    std::string_view name;  // a valid name
+    Word value;             // unquoted text after '=', then the word's remaining segments
 };
 
 struct Redirect {
@@ -100,8 +74,8 @@ struct Pipeline {
 
 // `a && b || c` nests to the left: AndOr(AndOr(a, b), c).
 struct AndOr {
-    Box<Node> left;
-    Box<Node> right;
+    const Node* left = nullptr;
+    const Node* right = nullptr;
     bool is_or = false;
 };
 
@@ -110,32 +84,32 @@ struct Sequence {
 };
 
 struct Subshell {
-    Box<Node> body;
+    const Node* body = nullptr;
 };
 
 struct Group {
-    Box<Node> body;
+    const Node* body = nullptr;
 };
 
 struct ElifClause;
 
 struct If {
-    Box<Node> cond;
-    Box<Node> then_body;
+    const Node* cond = nullptr;
+    const Node* then_body = nullptr;
     List<ElifClause> elifs;
-    std::optional<Box<Node>> else_body;
+    const Node* else_body = nullptr;
 };
 
 struct For {
-    std::string var;
+    std::string_view var;
     List<Word> words;  // empty: iterate over the positional parameters
-    Box<Node> body;
+    const Node* body = nullptr;
 };
 
 // `while` and `until`.
 struct Loop {
-    Box<Node> cond;
-    Box<Node> body;
+    const Node* cond = nullptr;
+    const Node* body = nullptr;
     bool until = false;
 };
 
@@ -147,8 +121,8 @@ struct Case {
 };
 
 struct FunctionDef {
-    std::string name;
-    Box<Node> body;
+    std::string_view name;
+    const Node* body = nullptr;
 };
 
 struct Node {
@@ -158,30 +132,28 @@ struct Node {
 };
 
 struct ElifClause {
-    Box<Node> cond;
-    Box<Node> body;
+    const Node* cond = nullptr;
+    const Node* body = nullptr;
 };
 
 struct CaseArm {
-    List<Word> patterns;  // at least one
-    Box<Node> body;       // Empty for an arm with no commands
+    List<Word> patterns;         // at least one
+    const Node* body = nullptr;  // Empty for an arm with no commands
 };
 
-// A parsed tree: the root node and the arena that holds its nodes. The arena is a base
-// class listed first, so that it is made before the root and released after it.
-class TreeArena {
-protected:
-    explicit TreeArena(std::unique_ptr<std::pmr::memory_resource> arena)
-        : arena_(std::move(arena)) {}
+static_assert(std::is_trivially_copyable_v<Node> && std::is_trivially_destructible_v<Node>);
+
+// A parsed tree: the root node and the memory that holds it and everything below it.
+class Tree : public Node {
+public:
+    Tree(std::shared_ptr<const void> memory, const Node& root)
+        : Node(root), memory_(std::move(memory)) {}
+
+    // Whoever shares this keeps every node and text of the tree alive.
+    const std::shared_ptr<const void>& memory() const { return memory_; }
 
 private:
-    std::unique_ptr<std::pmr::memory_resource> arena_;
-};
-
-class Tree : private TreeArena, public Node {
-public:
-    Tree(std::unique_ptr<std::pmr::memory_resource> arena, Node&& root)
-        : TreeArena(std::move(arena)), Node(std::move(root)) {}
+    std::shared_ptr<const void> memory_;
 };
 
 // True for a non-empty run of ASCII letters, digits and '_' not starting with a digit.

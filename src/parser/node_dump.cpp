@@ -17,10 +17,10 @@ std::string dump_word(const Word& word) {
                 out += word[i].text;
                 break;
             case Quote::Single:
-                out += "'" + word[i].text + "'";
+                out.append("'").append(word[i].text).append("'");
                 break;
             case Quote::Double:
-                out += "\"" + word[i].text + "\"";
+                out.append("\"").append(word[i].text).append("\"");
                 break;
         }
     }
@@ -48,7 +48,8 @@ std::string dump_simple(const Simple& s) {
     if (!s.assigns.empty()) {
         out += "assigns=[";
         for (std::size_t i = 0; i < s.assigns.size(); ++i) {
-            out += (i > 0 ? "," : "") + s.assigns[i].name + "=" + dump_word(s.assigns[i].value);
+            out += (i > 0 ? "," : "") + std::string(s.assigns[i].name) + "=" +
+                   dump_word(s.assigns[i].value);
         }
         out += "]";
         sep = " ";
@@ -80,7 +81,7 @@ std::string dump_if(const If& n) {
     for (const ElifClause& e : n.elifs) {
         out += ", Elif(" + dump_node(*e.cond) + ", " + dump_node(*e.body) + ")";
     }
-    if (n.else_body) out += ", Else(" + dump_node(**n.else_body) + ")";
+    if (n.else_body) out += ", Else(" + dump_node(*n.else_body) + ")";
     return out + ")";
 }
 
@@ -116,8 +117,8 @@ std::string dump_node(const Node& node) {
             } else if constexpr (std::is_same_v<T, If>) {
                 return dump_if(n);
             } else if constexpr (std::is_same_v<T, For>) {
-                return "For(" + n.var + ", " + dump_words(n.words) + ", " + dump_node(*n.body) +
-                       ")";
+                return "For(" + std::string(n.var) + ", " + dump_words(n.words) + ", " +
+                       dump_node(*n.body) + ")";
             } else if constexpr (std::is_same_v<T, Loop>) {
                 return (n.until ? "Until(" : "While(") + dump_node(*n.cond) + ", " +
                        dump_node(*n.body) + ")";
@@ -125,7 +126,7 @@ std::string dump_node(const Node& node) {
                 return dump_case(n);
             } else {
                 static_assert(std::is_same_v<T, FunctionDef>);
-                return "Function(" + n.name + ", " + dump_node(*n.body) + ")";
+                return "Function(" + std::string(n.name) + ", " + dump_node(*n.body) + ")";
             }
         },
         node.v);

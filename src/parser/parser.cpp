@@ -1,5 +1,5 @@
-// The parser: recursive descent over the token list with one token of look-ahead. Tokens are
-// moved into the tree as they are consumed; nothing is copied.
+// The parser: recursive descent over the token list with one token of look-ahead. The text of
+// each word is copied into the tree's memory as the word is consumed.
 #include "parser/parser.hpp"
 
 #include <algorithm>
@@ -7,11 +7,11 @@
 #include <initializer_list>
 #include <iterator>
 #include <memory>
-#include <memory_resource>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "parser/arena.hpp"
 
@@ -60,18 +60,18 @@ constexpr std::array kDo = {Keyword::Do};
 constexpr std::array kDone = {Keyword::Done};
 
 // A word that stands for a single unquoted text, as keywords and names must.
-const std::string* plain_text(const Word& word) {
+const std::string* plain_text(const tok::Segs& word) {
     if (word.size() != 1 || word[0].quote != Quote::None) return nullptr;
     return &word[0].text;
 }
 
-bool is_plain_name(const Word& word) {
+bool is_plain_name(const tok::Segs& word) {
     const std::string* text = plain_text(word);
     return text && is_valid_name(*text);
 }
 
 // The keyword that `word` spells, if any. The first letter leaves at most three candidates.
-Keyword keyword_of(const Word& word) {
+Keyword keyword_of(const tok::Segs& word) {
     const std::string* text = plain_text(word);
     // Every keyword is two to eight lowercase letters: most words are ruled out at once.
     if (!text || text->size() < 2 || text->size() > 8) return Keyword::None;
@@ -109,8 +109,8 @@ Keyword keyword_of(const Word& word) {
 }
 
 // `NAME=rest...` with an unquoted first segment: the length of NAME, else 0.
-std::size_t assignment_name_length(const Word& word) {
-    const Seg& first = word[0];
+std::size_t assignment_name_length(const tok::Segs& word) {
+    const tok::Seg& first = word[0];
     if (first.quote != Quote::None) return 0;
     const std::size_t eq = first.text.find('=');
     if (eq == std::string::npos || !is_valid_name(std::string_view(first.text).substr(0, eq))) {
@@ -119,42 +119,27 @@ std::size_t assignment_name_length(const Word& word) {
     return eq;
 }
 
-// The word itself becomes the value once its first segment loses `NAME=`.
-[[gnu::noinline]] void add_assignment(List<Assignment>& assigns, Word word,
-                                      std::size_t name_length) {
-    Assignment& a = assigns.emplace_back();
-    std::string& first = word[0].text;
-    a.name.assign(first, 0, name_length);
-    first.erase(0, name_length + 1);
-    a.value = std::move(word);
-}
-
-// The items of a list as they are parsed: no items make Empty and one item is that item.
-// Most lists hold a single item (a condition, a loop body), which waits in place until a
-// second one arrives, so that it needs no list of its own.
-class Items {
+// A list as the parser gathers it. Its elements wait at the top of a stack of their kind
+// and are copied into the tree at their exact size once the list is complete: a list grown
+// in the tree's memory would leave its old storage behind there. Lists nest, and an inner
+// list is complete before its outer list goes on, so each list is a run at the top of its
+// stack; the run is cut off the stack when the Gather goes.
+template <class T>
+class Gather {
 public:
-    void add(Node&& item) {
-        if (count_++ == 0) {
-            first_ = std::move(item);
-            return;
-        }
-        if (rest_.empty()) {
-            rest_.reserve(4);
-            rest_.push_back(std::move(first_));
-        }
-        rest_.push_back(std::move(item));
-    }
-    Node finish() && {
-        if (count_ == 0) return Node{Empty{}};
-        if (count_ == 1) return std::move(first_);
-        return Node{Sequence{std::move(rest_)}};
-    }
+    explicit Gather(std::vector<T>& stack) : stack_(stack), start_(stack.size()) {}
+    ~Gather() { stack_.resize(start_); }
+    Gather(const Gather&) = delete;
+    Gather& operator=(const Gather&) = delete;
+
+    void add(const T& item) { stack_.push_back(item); }
+    std::size_t size() const { return stack_.size() - start_; }
+    std::span<const T> items() const { return std::span<const T>(stack_).subspan(start_); }
+    List<T> take(TreeMemory& memory) const { return memory.copy(items()); }
 
 private:
-    std::size_t count_ = 0;
-    Node first_;
-    List<Node> rest_;  // every item once there are two
+    std::vector<T>& stack_;
+    std::size_t start_;
 };
 
 // Messages are built out of line: the parse functions recurse once per level of nesting, and
@@ -175,7 +160,8 @@ private:
 
 class Parser {
 public:
-    Parser(TokenList tokens, TokenStream* stream) : tokens_(std::move(tokens)), stream_(stream) {}
+    Parser(TokenList tokens, TokenStream* stream, TreeMemory& memory)
+        : tokens_(std::move(tokens)), stream_(stream), memory_(memory) {}
 
     Parsed parse_all() {
         Parsed tree = parse_list({});
@@ -190,6 +176,15 @@ private:
     // only the few read ahead: the list is refilled from the stream when it runs dry.
     mutable TokenList tokens_;
     TokenStream* stream_;  // null when the list holds every token from the start
+    TreeMemory& memory_;   // where the tree goes
+    // The stacks on which lists gather.
+    std::vector<Node> nodes_;
+    std::vector<Seg> segs_;
+    std::vector<Word> words_;
+    std::vector<Assignment> assigns_;
+    std::vector<Redirect> redirects_;
+    std::vector<ElifClause> elifs_;
+    std::vector<CaseArm> arms_;
     std::size_t pos_ = 0;  // how many tokens were consumed: the position of tokens_.front()
     Token taken_;          // the token that next_token() consumed last
     int depth_ = 0;        // levels of nesting in the tree being built
@@ -252,12 +247,17 @@ private:
         advance();
         return &taken_;
     }
-    // Consumes the next token, which must be a word, moving its segments straight out.
+    const Node* make(const Node& node) { return memory_.make(node); }
+    // The tree's copy of a word, whose first `skip` bytes are left out.
+    Word copy_word(const tok::Segs& segs, std::size_t skip = 0);
+    // Consumes the next token, which must be a word, and copies it into the tree.
     Word take_word() {
-        Word word = std::move(std::get<tok::Word>(tokens_.front()).segs);
+        const Word word = copy_word(std::get<tok::Word>(tokens_.front()).segs);
         advance();
         return word;
     }
+    // The one node of a list: Empty, its only item, or a Sequence.
+    Node finish_list(const Gather<Node>& items);
     // The keyword `word` next: consumed and true. Otherwise false, and missing(word) is the
     // error "expected '{word}', found {token}".
     [[gnu::noinline]] bool expect_keyword(Keyword word);
@@ -265,7 +265,6 @@ private:
     void skip_newlines();
     bool skip_separators();
     [[gnu::noinline]] bool list_at_end(Stops stops) const;
-    std::size_t words_ahead() const;
 
     Parsed parse_list(Stops stops);
     Parsed parse_and_or();
@@ -279,11 +278,11 @@ private:
     [[gnu::noinline]] Parsed parse_for();
     [[gnu::noinline]] Parsed parse_loop(bool until);
     [[gnu::noinline]] Parsed parse_case();
-    [[gnu::noinline]] Parsed parse_case_arm(CaseArm& arm);
-    [[gnu::noinline]] Parsed parse_case_patterns(List<Word>& patterns);
+    [[gnu::noinline]] Parsed parse_case_arm(Gather<CaseArm>& arms);
+    [[gnu::noinline]] Parsed parse_case_patterns(Gather<Word>& patterns);
     [[gnu::noinline]] Parsed parse_simple();
-    [[gnu::noinline]] Parsed parse_redirect(Simple& node);
-    [[gnu::noinline]] Parsed parse_function_def(std::string name);
+    [[gnu::noinline]] Parsed parse_redirect(Gather<Redirect>& redirects);
+    [[gnu::noinline]] Parsed parse_function_def(std::string_view name);
 };
 
 Keyword Parser::peek_keyword() const {
@@ -296,28 +295,25 @@ Keyword Parser::peek_keyword() const {
     return keyword_;
 }
 
+Word Parser::copy_word(const tok::Segs& segs, std::size_t skip) {
+    Gather<Seg> out(segs_);
+    for (const tok::Seg& seg : segs) {
+        out.add(Seg{memory_.copy(std::string_view(seg.text).substr(skip)), seg.quote});
+        skip = 0;
+    }
+    return out.take(memory_);
+}
+
+Node Parser::finish_list(const Gather<Node>& items) {
+    if (items.size() == 0) return Node{Empty{}};
+    if (items.size() == 1) return items.items()[0];
+    return Node{Sequence{items.take(memory_)}};
+}
+
 bool Parser::expect_keyword(Keyword word) {
     if (peek_keyword() != word) return false;
     advance();
     return true;
-}
-
-// The words from the next token up to the end of the simple command, redirection targets
-// left out.
-std::size_t Parser::words_ahead() const {
-    std::size_t count = 0;
-    bool target = false;  // the word after a redirection is its target
-    for (std::size_t i = 0; i < tokens_.size() || read_more(); ++i) {
-        const Token& token = tokens_[i];
-        if (std::holds_alternative<tok::Redir>(token)) {
-            target = true;
-            continue;
-        }
-        if (!std::holds_alternative<tok::Word>(token)) break;
-        if (!target) ++count;
-        target = false;
-    }
-    return count;
 }
 
 void Parser::skip_newlines() {
@@ -340,23 +336,23 @@ bool Parser::list_at_end(Stops stops) const {
 
 // list: newline* (and_or ((';' | '&' | newline)+ and_or)*)? -- ends before a stop word
 Parsed Parser::parse_list(Stops stops) {
-    Items items;
+    Gather<Node> items(nodes_);
     while (true) {
         skip_newlines();
         if (list_at_end(stops)) break;
         Parsed item = parse_and_or();
         if (!item) return item;
-        items.add(std::move(*item));
+        items.add(*item);
         if (!skip_separators() || list_at_end(stops)) break;
     }
-    return std::move(items).finish();
+    return finish_list(items);
 }
 
 // and_or: pipeline (('&&' | '||') newline* pipeline)* -- nesting to the left
 Parsed Parser::parse_and_or() {
     Parsed left = parse_pipeline();
     // Each link nests the chain one level deeper, so a long chain counts against the bound
-    // like any other nesting: the tree is later walked and destroyed recursively.
+    // like any other nesting: the tree is later walked recursively.
     Nest nest(depth_);
     while (left && (peek_is<tok::AndAnd>() || peek_is<tok::OrOr>())) {
         const bool is_or = peek_is<tok::OrOr>();
@@ -371,7 +367,7 @@ Parsed Parser::parse_and_or() {
             left = std::move(right);
             break;
         }
-        *left = Node{AndOr{std::move(*left), std::move(*right), is_or}};
+        *left = Node{AndOr{make(*left), make(*right), is_or}};
     }
     // Every path returns the one named result, which is then built in the caller's place
     // instead of moved there.
@@ -382,8 +378,8 @@ Parsed Parser::parse_and_or() {
 Parsed Parser::parse_pipeline() {
     Parsed result = parse_command();
     if (result && peek_is<tok::Pipe>()) {
-        List<Node> stages;
-        stages.push_back(std::move(*result));
+        Gather<Node> stages(nodes_);
+        stages.add(*result);
         while (accept<tok::Pipe>()) {
             skip_newlines();
             Parsed next = parse_command();
@@ -391,9 +387,9 @@ Parsed Parser::parse_pipeline() {
                 result = std::move(next);
                 return result;
             }
-            stages.push_back(std::move(*next));
+            stages.add(*next);
         }
-        *result = Node{Pipeline{std::move(stages)}};
+        *result = Node{Pipeline{stages.take(memory_)}};
     }
     return result;  // one named result on every path, as in parse_and_or
 }
@@ -419,7 +415,7 @@ Parsed Parser::parse_subshell() {
     Parsed body = parse_list({});
     if (!body) return body;
     if (!accept<tok::RParen>()) return error_found(render_token(tok::RParen{}), peek());
-    return Node{Subshell{std::move(*body)}};
+    return Node{Subshell{make(*body)}};
 }
 
 // group: '{' list '}'
@@ -428,7 +424,7 @@ Parsed Parser::parse_group() {
     Parsed body = parse_list({});
     if (!body) return body;
     if (!accept<tok::RBrace>()) return error_found("'}'", peek());
-    return Node{Group{std::move(*body)}};
+    return Node{Group{make(*body)}};
 }
 
 // if: 'if' list 'then' list ('elif' list 'then' list)* ('else' list)? 'fi'
@@ -437,21 +433,24 @@ Parsed Parser::parse_if() {
     Parsed part = parse_list(kThen);
     if (!part) return part;
     If node;
-    node.cond = std::move(*part);
+    node.cond = make(*part);
     if (!expect_keyword(Keyword::Then)) return missing(Keyword::Then);
     if (!(part = parse_list(kThenBody))) return part;
-    node.then_body = std::move(*part);
+    node.then_body = make(*part);
+    Gather<ElifClause> elifs(elifs_);
     while (expect_keyword(Keyword::Elif)) {
-        ElifClause& clause = node.elifs.emplace_back();
+        ElifClause clause;
         if (!(part = parse_list(kThen))) return part;
-        clause.cond = std::move(*part);
+        clause.cond = make(*part);
         if (!expect_keyword(Keyword::Then)) return missing(Keyword::Then);
         if (!(part = parse_list(kThenBody))) return part;
-        clause.body = std::move(*part);
+        clause.body = make(*part);
+        elifs.add(clause);
     }
+    node.elifs = elifs.take(memory_);
     if (expect_keyword(Keyword::Else)) {
         if (!(part = parse_list(kFi))) return part;
-        node.else_body.emplace(std::move(*part));
+        node.else_body = make(*part);
     }
     if (!expect_keyword(Keyword::Fi)) return missing(Keyword::Fi);
     return Node{std::move(node)};
@@ -465,11 +464,12 @@ Parsed Parser::parse_for() {
     if (!var_word) return error("expected variable after 'for'");
     if (!is_plain_name(var_word->segs)) return error("invalid for-loop variable");
     For node;
-    node.var = std::move(var_word->segs[0].text);
+    node.var = memory_.copy(var_word->segs[0].text);
     if (expect_keyword(Keyword::In)) {
-        while (peek_is<tok::Word>()) {
-            node.words.push_back(take_word());
-        }
+        Gather<Word> words(words_);
+        while (peek_is<tok::Word>())
+            words.add(take_word());
+        node.words = words.take(memory_);
     }
     while (accept<tok::Semi>() || accept<tok::Newline>()) {
     }
@@ -477,8 +477,8 @@ Parsed Parser::parse_for() {
     Parsed body = parse_list(kDone);
     if (!body) return body;
     if (!expect_keyword(Keyword::Done)) return missing(Keyword::Done);
-    node.body = std::move(*body);
-    return Node{std::move(node)};
+    node.body = make(*body);
+    return Node{node};
 }
 
 // loop: ('while' | 'until') list 'do' list 'done'
@@ -491,7 +491,7 @@ Parsed Parser::parse_loop(bool until) {
     Parsed body = parse_list(kDone);
     if (!body) return body;
     if (!expect_keyword(Keyword::Done)) return missing(Keyword::Done);
-    return Node{Loop{std::move(*cond), std::move(*body), until}};
+    return Node{Loop{make(*cond), make(*body), until}};
 }
 
 // case: 'case' word 'in' newline* (case_arm newline*)* 'esac'
@@ -501,44 +501,52 @@ Parsed Parser::parse_case() {
     auto* subject_word = subject ? std::get_if<tok::Word>(subject) : nullptr;
     if (!subject_word) return error("expected word after 'case'");
     Case node;
-    node.word = std::move(subject_word->segs);
+    node.word = copy_word(subject_word->segs);
     if (!expect_keyword(Keyword::In)) return missing(Keyword::In);
     skip_newlines();
+    Gather<CaseArm> arms(arms_);
     while (peek() && peek_keyword() != Keyword::Esac) {
-        Parsed arm = parse_case_arm(node.arms.emplace_back());
+        Parsed arm = parse_case_arm(arms);
         if (!arm) return arm;
         skip_newlines();
     }
     if (!expect_keyword(Keyword::Esac)) return missing(Keyword::Esac);
-    return Node{std::move(node)};
+    node.arms = arms.take(memory_);
+    return Node{node};
 }
 
 // case_arm: patterns (and_or (';' | '&' | newline)*)* ';;'? -- the last arm needs no ';;'.
-// Fills `arm`; the node returned is only a success marker.
-Parsed Parser::parse_case_arm(CaseArm& arm) {
-    if (Parsed ok = parse_case_patterns(arm.patterns); !ok) return ok;
-    Items items;
+// Adds the arm to `arms`; the node returned is only a success marker.
+Parsed Parser::parse_case_arm(Gather<CaseArm>& arms) {
+    CaseArm arm;
+    {
+        Gather<Word> patterns(words_);
+        if (Parsed ok = parse_case_patterns(patterns); !ok) return ok;
+        arm.patterns = patterns.take(memory_);
+    }
+    Gather<Node> items(nodes_);
     while (true) {
         skip_newlines();
         if (accept<tok::DSemi>() || !peek() || peek_keyword() == Keyword::Esac) break;
         Parsed item = parse_and_or();
         if (!item) return item;
-        items.add(std::move(*item));
+        items.add(*item);
         skip_separators();
         if (accept<tok::DSemi>()) break;
     }
-    arm.body = std::move(items).finish();
+    arm.body = make(finish_list(items));
+    arms.add(arm);
     return Node{};
 }
 
 // patterns: '('? word ('|' word)* ')' -- the node returned is only a success marker
-Parsed Parser::parse_case_patterns(List<Word>& patterns) {
+Parsed Parser::parse_case_patterns(Gather<Word>& patterns) {
     accept<tok::LParen>();
     while (true) {
         Token* pattern = next_token();
         auto* word = pattern ? std::get_if<tok::Word>(pattern) : nullptr;
         if (!word) return error_found("case pattern", pattern);
-        patterns.push_back(std::move(word->segs));
+        patterns.add(copy_word(word->segs));
         if (accept<tok::RParen>()) return Node{};
         if (!accept<tok::Pipe>()) return error_found("'|' or ')' in case", peek());
     }
@@ -546,69 +554,59 @@ Parsed Parser::parse_case_patterns(List<Word>& patterns) {
 
 // simple: (assignment | redirect)* (word | redirect)* | name '(' ')' newline* command
 Parsed Parser::parse_simple() {
-    Simple node;
-    bool have_command_word = false;
+    Gather<Assignment> assigns(assigns_);
+    Gather<Word> words(words_);
+    Gather<Redirect> redirects(redirects_);
     while (const Token* t = peek()) {
         if (std::holds_alternative<tok::Redir>(*t)) {
-            if (Parsed ok = parse_redirect(node); !ok) return ok;
+            if (Parsed ok = parse_redirect(redirects); !ok) return ok;
             continue;
         }
         if (!std::holds_alternative<tok::Word>(*t)) break;
-        Word word = take_word();
-        if (have_command_word) {
-            node.words.push_back(std::move(word));
-        } else if (peek_is<tok::LParen>() && is_plain_name(word)) {
+        if (words.size() > 0) {
+            words.add(take_word());
+            continue;
+        }
+        const tok::Segs word = std::move(std::get<tok::Word>(tokens_.front()).segs);
+        advance();
+        if (peek_is<tok::LParen>() && is_plain_name(word)) {
             // What was collected before the name has no place in a definition.
-            return parse_function_def(std::move(word[0].text));
-        } else if (const std::size_t name_length = assignment_name_length(word)) {
-            add_assignment(node.assigns, std::move(word), name_length);
+            return parse_function_def(memory_.copy(word[0].text));
+        }
+        if (const std::size_t name_length = assignment_name_length(word)) {
+            // The word itself becomes the value once its first segment loses `NAME=`.
+            const std::string_view name =
+                memory_.copy(std::string_view(word[0].text).substr(0, name_length));
+            assigns.add(Assignment{name, copy_word(word, name_length + 1)});
         } else {
-            // The command's words are counted once here instead of regrowing the list word by
-            // word: in the arena a list that grows leaves its old storage behind.
-            node.words.reserve(1 + words_ahead());
-            node.words.push_back(std::move(word));
-            have_command_word = true;
+            words.add(copy_word(word));
         }
     }
-    if (node.assigns.empty() && node.words.empty() && node.redirects.empty()) {
+    if (assigns.size() == 0 && words.size() == 0 && redirects.size() == 0) {
         return error("empty command");
     }
-    return Node{std::move(node)};
+    return Node{Simple{assigns.take(memory_), words.take(memory_), redirects.take(memory_)}};
 }
 
 // redirect: REDIR word -- the node returned is only a success marker
-Parsed Parser::parse_redirect(Simple& node) {
+Parsed Parser::parse_redirect(Gather<Redirect>& redirects) {
     const tok::Redir op = std::get<tok::Redir>(*next_token());
     Token* target = next_token();
     auto* word = target ? std::get_if<tok::Word>(target) : nullptr;
     if (!word) return error_found("redirection target", target);
-    node.redirects.push_back(Redirect{std::move(word->segs), op.fd, op.op});
+    redirects.add(Redirect{copy_word(word->segs), op.fd, op.op});
     return Node{};
 }
 
 // function_def: name '(' ')' newline* command
-Parsed Parser::parse_function_def(std::string name) {
+Parsed Parser::parse_function_def(std::string_view name) {
     advance();  // skip '('
     if (!accept<tok::RParen>()) return error_found(render_token(tok::RParen{}), peek());
     skip_newlines();
     Parsed body = parse_command();
     if (!body) return body;
-    return Node{FunctionDef{std::move(name), std::move(*body)}};
+    return Node{FunctionDef{name, make(*body)}};
 }
-
-// Makes `resource` the default memory resource for its lifetime, so that the tree the parser
-// builds takes its memory there.
-class DefaultResource {
-public:
-    explicit DefaultResource(std::pmr::memory_resource* resource)
-        : previous_(std::pmr::set_default_resource(resource)) {}
-    ~DefaultResource() { std::pmr::set_default_resource(previous_); }
-    DefaultResource(const DefaultResource&) = delete;
-    DefaultResource& operator=(const DefaultResource&) = delete;
-
-private:
-    std::pmr::memory_resource* previous_;
-};
 
 }  // namespace
 
@@ -623,15 +621,10 @@ bool is_valid_name(std::string_view text) {
 namespace {
 
 Result<Tree, std::string> parse_tokens(TokenList tokens, TokenStream* stream) {
-    // Nodes are many and small, and all of them die together: they are bumped out of large
-    // blocks instead of allocated one by one, and released with the blocks.
-    std::unique_ptr<std::pmr::memory_resource> arena = make_tree_arena();
-    Parsed root = [&] {
-        const DefaultResource in_arena(arena.get());
-        return Parser(std::move(tokens), stream).parse_all();
-    }();
+    TreeMemory memory;
+    Parsed root = Parser(std::move(tokens), stream, memory).parse_all();
     if (!root) return fail(std::move(root).error());
-    return Tree(std::move(arena), std::move(*root));
+    return Tree(memory.share(), *root);
 }
 
 }  // namespace

@@ -12,7 +12,8 @@
 namespace kiln {
 
 // Parses the whole token list, or returns the first error message. The tree holds its nodes
-// in one arena of its own, released at once with it.
+// and texts in memory of its own, released at once when the tree and every function defined
+// in it are gone.
 Result<Tree, std::string> parse(TokenList tokens);
 
 // Lexes and parses the whole text, the parser taking the tokens as it needs them; the first

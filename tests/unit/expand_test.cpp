@@ -18,6 +18,22 @@ namespace fs = std::filesystem;
 
 constexpr const char* kHome = "/home/A B$x";
 
+// The lexer's words of `text` as a tree holds them.
+std::vector<std::vector<Seg>> words_of(std::string_view text, TokenList& tokens) {
+    tokens = *tokenize(text);
+    std::vector<std::vector<Seg>> words;
+    for (const Token& t : tokens) {
+        std::vector<Seg>& word = words.emplace_back();
+        for (const tok::Seg& seg : std::get<tok::Word>(t).segs)
+            word.push_back(Seg{seg.text, seg.quote});
+    }
+    return words;
+}
+
+Word view(const std::vector<Seg>& segs) {
+    return {segs.data(), segs.size()};
+}
+
 class Expand : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -47,9 +63,9 @@ protected:
     // The words as the lexer reads `text`, expanded to fields written as "[f1][f2]".
     std::string fields(std::string_view text) {
         std::string out;
-        const auto tokens = tokenize(text);
-        for (const Token& t : *tokens)
-            for (const std::string& f : expand_word(state_, std::get<tok::Word>(t).segs))
+        TokenList tokens;
+        for (const std::vector<Seg>& word : words_of(text, tokens))
+            for (const std::string& f : expand_word(state_, view(word)))
                 out += "[" + f + "]";
         return out;
     }
@@ -99,7 +115,8 @@ TEST_F(Expand, Fields) {
 TEST_F(Expand, SingleStringAndDollarForms) {
     const std::string home = kHome;
     const auto single = [&](std::string_view text) {
-        return expand_word_single(state_, std::get<tok::Word>(tokenize(text)->front()).segs);
+        TokenList tokens;
+        return expand_word_single(state_, view(words_of(text, tokens).front()));
     };
     EXPECT_EQ(single("$X'$X'"), "a  b$X");
     EXPECT_EQ(single("~/bin"), home + "/bin");

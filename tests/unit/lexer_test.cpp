@@ -21,7 +21,7 @@ std::string lex(std::string_view text) {
     for (const Token& t : *tokens) {
         if (!out.empty()) out += ' ';
         if (const auto* w = std::get_if<tok::Word>(&t)) {
-            for (const Seg& s : w->segs) {
+            for (const tok::Seg& s : w->segs) {
                 const char* q = s.quote == Quote::Single   ? "'"
                                 : s.quote == Quote::Double ? "\""
                                                            : "";
