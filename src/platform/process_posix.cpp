@@ -137,14 +137,20 @@ Result<Child, SpawnError> spawn(const SpawnRequest& request) {
     for (auto& a : argv_store)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::vector<std::string> env_store = child_environment(request);
+    // Without prefix assignments the child gets the shell's own environment as it stands.
+    char** env = environ;
+    std::vector<std::string> env_store;
     std::vector<char*> envp;
-    for (auto& e : env_store)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    if (!request.env_overrides.empty()) {
+        env_store = child_environment(request);
+        for (auto& e : env_store)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        env = envp.data();
+    }
 
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, path->c_str(), &actions, &attr, argv.data(), envp.data());
+    const int rc = ::posix_spawn(&pid, path->c_str(), &actions, &attr, argv.data(), env);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) {
