@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "lexer/lexer.hpp"
+#include "parser/parser.hpp"
 #include "platform/platform.hpp"
 
 namespace kiln {
@@ -17,22 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kHome = "/home/A B$x";
-
-// The lexer's words of `text` as a tree holds them.
-std::vector<std::vector<Seg>> words_of(std::string_view text, TokenList& tokens) {
-    tokens = *tokenize(text);
-    std::vector<std::vector<Seg>> words;
-    for (const Token& t : tokens) {
-        std::vector<Seg>& word = words.emplace_back();
-        for (const tok::Seg& seg : std::get<tok::Word>(t).segs)
-            word.push_back(Seg{seg.text, seg.quote});
-    }
-    return words;
-}
-
-Word view(const std::vector<Seg>& segs) {
-    return {segs.data(), segs.size()};
-}
 
 class Expand : public ::testing::Test {
 protected:
@@ -60,12 +44,12 @@ protected:
         platform::init(0, nullptr);
     }
 
-    // The words as the lexer reads `text`, expanded to fields written as "[f1][f2]".
+    // The words of `text` as a command's words, expanded to fields written as "[f1][f2]".
     std::string fields(std::string_view text) {
         std::string out;
-        TokenList tokens;
-        for (const std::vector<Seg>& word : words_of(text, tokens))
-            for (const std::string& f : expand_word(state_, view(word)))
+        const auto tree = parse_text(text);
+        for (const Word& word : std::get<Simple>(tree->v).words)
+            for (const std::string& f : expand_word(state_, word))
                 out += "[" + f + "]";
         return out;
     }
@@ -115,8 +99,7 @@ TEST_F(Expand, Fields) {
 TEST_F(Expand, SingleStringAndDollarForms) {
     const std::string home = kHome;
     const auto single = [&](std::string_view text) {
-        TokenList tokens;
-        return expand_word_single(state_, view(words_of(text, tokens).front()));
+        return expand_word_single(state_, std::get<Simple>(parse_text(text)->v).words[0]);
     };
     EXPECT_EQ(single("$X'$X'"), "a  b$X");
     EXPECT_EQ(single("~/bin"), home + "/bin");
