@@ -453,7 +453,7 @@ Parsed Parser::parse_if() {
         node.else_body = make(*part);
     }
     if (!expect_keyword(Keyword::Fi)) return missing(Keyword::Fi);
-    return Node{std::move(node)};
+    return Node{node};
 }
 
 // for: 'for' name ('in' word*)? (';' | newline)* 'do' list 'done'
