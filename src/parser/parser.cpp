@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <initializer_list>
-#include <iterator>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
