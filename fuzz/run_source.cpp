@@ -16,7 +16,7 @@
 #include <mutex>
 #include <thread>
 
-#include "main/shell.hpp"
+#include "exec/exec.hpp"
 #include "platform/platform.hpp"
 
 namespace fs = std::filesystem;

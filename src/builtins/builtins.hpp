@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "exec/state.hpp"
+#include "state/state.hpp"
 
 namespace kiln {
 

@@ -1,7 +1,7 @@
 // `source` and `.`: run a file's commands in the current shell.
 #include "builtins/commands.hpp"
 #include "common/text.hpp"
-#include "main/shell.hpp"
+#include "exec/exec.hpp"
 #include "platform/platform.hpp"
 
 namespace kiln {

@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "exec/state.hpp"
 #include "parser/node.hpp"
 #include "platform/platform.hpp"
+#include "state/state.hpp"
 
 namespace kiln {
 
@@ -26,6 +26,18 @@ int evaluate(ShellState& state, const Tree& tree, InputData input, Capture captu
 // Runs the body of a function, which shares the memory of the tree it was defined in.
 int evaluate(ShellState& state, const std::shared_ptr<const Node>& body, InputData input,
              Capture capture);
+
+// How a text that does not parse is reported. Typed lines, scripts, -c texts and sourced
+// files say "kiln: syntax error: {message}" and set the status to 2; a command substitution
+// says "kiln: {message}" and leaves the status alone, so that its word expands to nothing.
+enum class SyntaxErrors { SetStatus, MessageOnly };
+
+// The one road by which shell text runs: lexed and parsed whole, then evaluated with the
+// given input and capture. A text that does not parse runs none of its commands.
+int run_text(ShellState& state, std::string_view text, InputData input, Capture capture,
+             SyntaxErrors errors);
+// run_text with the shell's own streams, for typed lines, scripts, -c texts and `source`.
+int run_source(ShellState& state, std::string_view text);
 
 // Runs one simple command; stores the status in last_status.
 int run_simple(ShellState& state, const Simple& cmd, InputData input, Capture capture);

@@ -66,19 +66,4 @@ void deliver_errors(const ShellState& state, std::string_view bytes,
     (void)platform::write_all(*file, bytes);
 }
 
-void write_error_output(const ShellState& state, std::string_view bytes) {
-    if (state.stderr_sink != nullptr) {
-        (void)platform::write_all(*state.stderr_sink, bytes);
-    } else {
-        platform::write_stderr(bytes);
-    }
-}
-
-void report(const ShellState& state, std::string_view text) {
-    std::string line = "kiln: ";
-    line += text;
-    line += '\n';
-    write_error_output(state, line);
-}
-
 }  // namespace kiln

@@ -41,10 +41,4 @@ void deliver_output(const ShellState& state, platform::Spool bytes,
 void deliver_errors(const ShellState& state, std::string_view bytes,
                     const std::optional<std::string>& path);
 
-// Standard error as the running command sees it: a function's `2>` file, else the shell's.
-void write_error_output(const ShellState& state, std::string_view bytes);
-
-// One of the shell's own message lines: "kiln: {text}\n" on the current standard error.
-void report(const ShellState& state, std::string_view text);
-
 }  // namespace kiln

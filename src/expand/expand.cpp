@@ -8,7 +8,6 @@
 #include "common/text.hpp"
 #include "exec/exec.hpp"
 #include "expand/pattern.hpp"
-#include "parser/parser.hpp"
 #include "platform/platform.hpp"
 
 namespace kiln {
@@ -67,13 +66,8 @@ void append_var(const ShellState& state, std::string_view name, std::string& out
 // Runs the text in this shell with its standard output collected; syntax errors are reported
 // and give an empty result.
 std::string substitute_command(ShellState& state, std::string_view inner) {
-    auto tree = parse_text(inner);
-    if (!tree) {
-        platform::write_stderr("kiln: " + tree.error() + "\n");
-        return {};
-    }
     platform::Spool captured;
-    evaluate(state, *tree, std::nullopt, &captured);
+    run_text(state, inner, std::nullopt, &captured, SyntaxErrors::MessageOnly);
     std::string text = take_valid_utf8(captured.take());
     while (!text.empty() && text.back() == '\n')
         text.pop_back();

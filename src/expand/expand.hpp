@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "exec/state.hpp"
-#include "lexer/token.hpp"
+#include "parser/node.hpp"
+#include "state/state.hpp"
 
 namespace kiln {
 

@@ -4,6 +4,7 @@
 
 #include "common/text.hpp"
 #include "editor/line_editor.hpp"
+#include "exec/exec.hpp"
 #include "main/prompt.hpp"
 #include "main/shell.hpp"
 #include "platform/platform.hpp"

@@ -2,9 +2,10 @@
 #include <string>
 
 #include "common/text.hpp"
-#include "exec/state.hpp"
+#include "exec/exec.hpp"
 #include "main/shell.hpp"
 #include "platform/platform.hpp"
+#include "state/state.hpp"
 
 namespace {
 

@@ -1,6 +1,6 @@
-// The shell state: start-up population, variable lookup with the special parameters, and the
-// mirroring of exported variables into the process environment.
-#include "exec/state.hpp"
+// The shell state: start-up population, variable lookup with the special parameters, the
+// mirroring of exported variables into the process environment, and the shell's own messages.
+#include "state/state.hpp"
 
 #include <limits>
 
@@ -112,6 +112,21 @@ Result<void, std::string> unset_var(ShellState& state, std::string_view name) {
     if (state.exported.erase(key) == 0) return {};
     if (auto r = platform::unset_env(name); !r) return fail(refusal_reason(name, {}, r.error()));
     return {};
+}
+
+void write_error_output(const ShellState& state, std::string_view bytes) {
+    if (state.stderr_sink != nullptr) {
+        (void)platform::write_all(*state.stderr_sink, bytes);
+    } else {
+        platform::write_stderr(bytes);
+    }
+}
+
+void report(const ShellState& state, std::string_view text) {
+    std::string line = "kiln: ";
+    line += text;
+    line += '\n';
+    write_error_output(state, line);
 }
 
 }  // namespace kiln

@@ -90,4 +90,10 @@ inline bool should_unwind(const ShellState& state) {
            state.continue_count != 0 || state.interrupted || state.nesting_exceeded;
 }
 
+// Standard error as the running command sees it: a function's `2>` file, else the shell's.
+void write_error_output(const ShellState& state, std::string_view bytes);
+
+// One of the shell's own message lines: "kiln: {text}\n" on the current standard error.
+void report(const ShellState& state, std::string_view text);
+
 }  // namespace kiln
