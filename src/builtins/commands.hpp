@@ -23,11 +23,11 @@ int builtin_false(ShellState&, std::span<const std::string>, std::string_view, B
 int builtin_cd(ShellState&, std::span<const std::string>, std::string_view, BuiltinIo&);
 int builtin_pwd(ShellState&, std::span<const std::string>, std::string_view, BuiltinIo&);
 int builtin_ls(ShellState&, std::span<const std::string>, std::string_view, BuiltinIo&);
-int builtin_cat(ShellState&, std::span<const std::string>, std::string_view, BuiltinIo&);
 // io.cpp
 int builtin_echo(ShellState&, std::span<const std::string>, std::string_view, BuiltinIo&);
 int builtin_printf(ShellState&, std::span<const std::string>, std::string_view, BuiltinIo&);
 int builtin_read(ShellState&, std::span<const std::string>, std::string_view, BuiltinIo&);
+int builtin_cat(ShellState&, std::span<const std::string>, std::string_view, BuiltinIo&);
 // vars.cpp
 int builtin_export(ShellState&, std::span<const std::string>, std::string_view, BuiltinIo&);
 int builtin_unset(ShellState&, std::span<const std::string>, std::string_view, BuiltinIo&);

@@ -1,4 +1,4 @@
-// The output and input builtins: echo, printf and read.
+// The output and input builtins: echo, printf, read and cat.
 #include <charconv>
 #include <vector>
 
@@ -167,6 +167,42 @@ int builtin_read(ShellState& state, std::span<const std::string> args, std::stri
             }
         }
         if (!assign(state, args[i], std::move(value), io)) status = 1;
+    }
+    return status;
+}
+
+int builtin_cat(ShellState&, std::span<const std::string> args, std::string_view input,
+                BuiltinIo& io) {
+    if (args.empty()) {
+        // Passing the input on whole: take its buffer rather than copying it, so that a
+        // pipeline holds each stage's bytes once.
+        if (io.input_owned) {
+            io.pass_input = true;
+        } else {
+            io.out += input;
+        }
+        return 0;
+    }
+    int status = 0;
+    for (const std::string& file : args) {
+        if (file == "-") {
+            io.out += input;
+            continue;
+        }
+        if (has_nul(file)) {
+            io.err += "cat: " + file + ": file name contains a NUL byte\n";
+            status = 1;
+            continue;
+        }
+        auto bytes = platform::read_file(file);
+        if (!bytes) {
+            io.err += "cat: " + file + ": " + platform::describe(bytes.error()) + "\n";
+            status = 1;
+        } else if (io.out.empty()) {
+            io.out = std::move(*bytes);  // the common single-file case takes the buffer whole
+        } else {
+            io.out += *bytes;
+        }
     }
     return status;
 }

@@ -10,19 +10,19 @@
 namespace kiln {
 namespace {
 
-struct Range {
+struct WidthRange {
     char32_t first;
     char32_t last;
 };
 
 constexpr bool contains(const auto& ranges, char32_t cp) {
     const auto it = std::lower_bound(ranges.begin(), ranges.end(), cp,
-                                     [](const Range& r, char32_t c) { return r.last < c; });
+                                     [](const WidthRange& r, char32_t c) { return r.last < c; });
     return it != ranges.end() && it->first <= cp;
 }
 
 // Combining marks, zero-width spaces and joiners, variation selectors. Sorted.
-constexpr std::array<Range, 12> kZeroWidth{{
+constexpr std::array<WidthRange, 12> kZeroWidth{{
     {0x0300, 0x036F},
     {0x0483, 0x0489},
     {0x0591, 0x05BD},
@@ -38,7 +38,7 @@ constexpr std::array<Range, 12> kZeroWidth{{
 }};
 
 // East Asian wide and full-width characters and the emoji blocks. Sorted.
-constexpr std::array<Range, 15> kWide{{
+constexpr std::array<WidthRange, 15> kWide{{
     {0x1100, 0x115F},
     {0x2E80, 0x303E},
     {0x3041, 0x33FF},

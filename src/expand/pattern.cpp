@@ -228,8 +228,8 @@ namespace {
 
 // One path component of a pattern, as the walk treats it.
 struct Component {
-    enum class Kind { Literal, Glob, AnyDirs };
-    Kind kind = Kind::Literal;
+    enum class Role { Literal, Glob, AnyDirs };
+    Role role = Role::Literal;
     std::string text;                // as typed; a run of literal components keeps its separators
     std::optional<Pattern> pattern;  // Glob
     std::string sep;                 // separators typed after it; empty for the last
@@ -262,19 +262,19 @@ std::size_t root_length(std::string_view text) {
 void add_component(Plan& plan, std::string_view text, std::string_view sep) {
     std::vector<Component>& parts = plan.parts;
     if (text == "**") {
-        if (!parts.empty() && parts.back().kind == Component::Kind::AnyDirs) return;
-        parts.push_back({Component::Kind::AnyDirs, std::string(text), {}, std::string(sep)});
+        if (!parts.empty() && parts.back().role == Component::Role::AnyDirs) return;
+        parts.push_back({Component::Role::AnyDirs, std::string(text), {}, std::string(sep)});
     } else if (has_pattern_chars(text)) {
-        Component part{Component::Kind::Glob, std::string(text), {}, std::string(sep)};
+        Component part{Component::Role::Glob, std::string(text), {}, std::string(sep)};
         auto compiled = Pattern::compile(text);
         if (compiled) part.pattern = std::move(*compiled);
         parts.push_back(std::move(part));
-    } else if (!parts.empty() && parts.back().kind == Component::Kind::Literal) {
+    } else if (!parts.empty() && parts.back().role == Component::Role::Literal) {
         parts.back().text += parts.back().sep;
         parts.back().text += text;
         parts.back().sep = sep;
     } else {
-        parts.push_back({Component::Kind::Literal, std::string(text), {}, std::string(sep)});
+        parts.push_back({Component::Role::Literal, std::string(text), {}, std::string(sep)});
     }
 }
 
@@ -362,14 +362,14 @@ private:
 
     void walk(const std::string& base, std::size_t i) {
         const Component& part = plan_.parts[i];
-        switch (part.kind) {
-            case Component::Kind::Literal:
+        switch (part.role) {
+            case Component::Role::Literal:
                 walk_literal(base, i);
                 break;
-            case Component::Kind::Glob:
+            case Component::Role::Glob:
                 if (auto entries = list(base)) match_entries(base, *entries, i);
                 break;
-            case Component::Kind::AnyDirs:
+            case Component::Role::AnyDirs:
                 walk_any_dirs(base, i);
                 break;
         }
@@ -412,7 +412,7 @@ private:
         if (last) {
             for (const platform::DirEntry& entry : *entries)
                 emit_entry(base, entry);
-        } else if (plan_.parts[i + 1].kind == Component::Kind::Glob) {
+        } else if (plan_.parts[i + 1].role == Component::Role::Glob) {
             match_entries(base, *entries, i + 1);
         } else {
             walk(base, i + 1);
@@ -432,11 +432,11 @@ private:
 // nearly always differ within their first eight bytes, so the sort compares those as one
 // integer and whole paths only on a tie, and it moves small keys instead of strings.
 std::vector<std::string> sorted_once(std::vector<std::string> paths) {
-    struct Key {
+    struct SortKey {
         std::uint64_t prefix;  // the first eight bytes, big-endian, zero-padded
         std::size_t index;
     };
-    std::vector<Key> keys(paths.size());
+    std::vector<SortKey> keys(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
         const std::string& path = paths[i];
         std::uint64_t prefix = 0;
@@ -445,12 +445,12 @@ std::vector<std::string> sorted_once(std::vector<std::string> paths) {
         }
         keys[i] = {prefix, i};
     }
-    std::sort(keys.begin(), keys.end(), [&paths](const Key& a, const Key& b) {
+    std::sort(keys.begin(), keys.end(), [&paths](const SortKey& a, const SortKey& b) {
         return a.prefix != b.prefix ? a.prefix < b.prefix : paths[a.index] < paths[b.index];
     });
     std::vector<std::string> sorted;
     sorted.reserve(paths.size());
-    for (const Key& key : keys) {
+    for (const SortKey& key : keys) {
         std::string& path = paths[key.index];
         if (sorted.empty() || sorted.back() != path) sorted.push_back(std::move(path));
     }

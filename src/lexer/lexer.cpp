@@ -11,9 +11,6 @@
 namespace kiln {
 namespace {
 
-using tok::Seg;
-using tok::Segs;
-
 constexpr std::string_view kDoubleQuoteSpecials = "\\\"";
 
 // Characters that end a run of ordinary word characters.
@@ -118,7 +115,7 @@ private:
     std::string_view text_;
     std::size_t pos_ = 0;
     std::string pending_;  // the current unquoted run of the word being built
-    Segs segs_;            // finished segments of that word
+    TokSegs segs_;         // finished segments of that word
     bool in_word_ = false;
     bool done_ = false;  // the last word was ended, or an error stopped the scan
     std::optional<std::string> error_;
@@ -135,7 +132,7 @@ private:
 
     void flush_pending() {
         if (pending_.empty()) return;
-        segs_.push_back(Seg{std::move(pending_), Quote::None});
+        segs_.push_back(TokSeg{std::move(pending_), Quote::None});
         pending_.clear();
     }
 
@@ -143,14 +140,14 @@ private:
         if (!in_word_) return;
         // Most words are one unquoted run: it becomes the word's only segment directly.
         if (segs_.empty() && !pending_.empty()) {
-            emit(std::in_place_type<tok::Word>, Segs(Seg{std::move(pending_), Quote::None}));
+            emit(std::in_place_type<TokWord>, TokSegs(TokSeg{std::move(pending_), Quote::None}));
             pending_.clear();
             in_word_ = false;
             return;
         }
         flush_pending();
         // Built in place: a word moved through a temporary costs a copy of its short text.
-        if (!segs_.empty()) emit(std::in_place_type<tok::Word>, std::move(segs_));
+        if (!segs_.empty()) emit(std::in_place_type<TokWord>, std::move(segs_));
         segs_.clear();
         in_word_ = false;
     }
@@ -331,7 +328,7 @@ void Lexer::read_backslash() {
         return;
     }
     flush_pending();
-    segs_.push_back(Seg{std::string(text_.substr(pos_ + 1, next.len)), Quote::Single});
+    segs_.push_back(TokSeg{std::string(text_.substr(pos_ + 1, next.len)), Quote::Single});
     pos_ += 1 + next.len;
 }
 
@@ -372,7 +369,7 @@ Result<void, std::string> Lexer::read_single_quoted() {
     const std::size_t close = text_.find('\'', pos_ + 1);
     if (close == std::string_view::npos) return fail(std::string("unterminated single quote"));
     flush_pending();
-    segs_.push_back(Seg{std::string(text_.substr(pos_ + 1, close - pos_ - 1)), Quote::Single});
+    segs_.push_back(TokSeg{std::string(text_.substr(pos_ + 1, close - pos_ - 1)), Quote::Single});
     in_word_ = true;
     pos_ = close + 1;
     return {};
@@ -401,8 +398,8 @@ Result<void, std::string> Lexer::read_double_quoted() {
             i = j + 2;
         } else if (next == '$') {
             if (nests_too_deep(text)) return fail(std::string("nesting too deep"));
-            if (!text.empty()) segs_.push_back(Seg{std::exchange(text, {}), Quote::Double});
-            segs_.push_back(Seg{"$", Quote::Single});
+            if (!text.empty()) segs_.push_back(TokSeg{std::exchange(text, {}), Quote::Double});
+            segs_.push_back(TokSeg{"$", Quote::Single});
             made_segment = true;
             i = j + 2;
         } else {
@@ -411,7 +408,7 @@ Result<void, std::string> Lexer::read_double_quoted() {
         }
     }
     if (nests_too_deep(text)) return fail(std::string("nesting too deep"));
-    if (!text.empty() || !made_segment) segs_.push_back(Seg{std::move(text), Quote::Double});
+    if (!text.empty() || !made_segment) segs_.push_back(TokSeg{std::move(text), Quote::Double});
     in_word_ = true;
     pos_ = i;
     return {};

@@ -12,6 +12,10 @@
 
 namespace kiln {
 
+// Deeper nesting than this (of commands, or of `$(` in a word) is reported as an error
+// instead of exhausting the stack.
+inline constexpr int kMaxParseDepth = 1000;
+
 // Turns the whole text into tokens, or returns the error message
 // ("unterminated single quote", "unterminated double quote", "nesting too deep" for `$(`).
 Result<TokenList, std::string> tokenize(std::string_view text);

@@ -11,7 +11,7 @@
 namespace kiln {
 namespace {
 
-struct Range {
+struct EscapedRange {
     char32_t first;
     char32_t last;
 };
@@ -20,7 +20,7 @@ struct Range {
 // other than the blank, line and paragraph separators, format characters, private use, and
 // combining marks (the common Mn/Me ranges), which would otherwise attach to the character
 // before them or not show at all. Sorted and disjoint, for binary search.
-constexpr std::array kEscapedRanges = std::to_array<Range>({
+constexpr std::array kEscapedRanges = std::to_array<EscapedRange>({
     {0x00A0, 0x00A0},   {0x00AD, 0x00AD},   {0x0300, 0x036F},   {0x0483, 0x0489},
     {0x0591, 0x05BD},   {0x05BF, 0x05BF},   {0x05C1, 0x05C2},   {0x05C4, 0x05C5},
     {0x05C7, 0x05C7},   {0x0600, 0x0605},   {0x0610, 0x061A},   {0x061C, 0x061C},
@@ -71,7 +71,7 @@ bool needs_escape(char32_t cp) {
     if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) return true;
     if ((cp & 0xFFFE) == 0xFFFE) return true;  // the two noncharacters at the end of each plane
     const auto it = std::upper_bound(kEscapedRanges.begin(), kEscapedRanges.end(), cp,
-                                     [](char32_t c, const Range& r) { return c < r.first; });
+                                     [](char32_t c, const EscapedRange& r) { return c < r.first; });
     return it != kEscapedRanges.begin() && cp <= std::prev(it)->last;
 }
 
@@ -151,7 +151,7 @@ std::string_view redir_op_name(RedirOp op) {
     return "Out";
 }
 
-std::string render_word(const tok::Word& word) {
+std::string render_word(const TokWord& word) {
     std::string out = "Word([";
     for (std::size_t i = 0; i < word.segs.size(); ++i) {
         if (i > 0) out += ", ";
@@ -191,7 +191,7 @@ std::string render_token(const Token& token) {
     return std::visit(
         [](const auto& t) -> std::string {
             using T = std::decay_t<decltype(t)>;
-            if constexpr (std::is_same_v<T, tok::Word>) {
+            if constexpr (std::is_same_v<T, TokWord>) {
                 return render_word(t);
             } else if constexpr (std::is_same_v<T, tok::Redir>) {
                 return render_redir(t);

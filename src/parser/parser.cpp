@@ -58,18 +58,18 @@ constexpr std::array kDo = {Keyword::Do};
 constexpr std::array kDone = {Keyword::Done};
 
 // A word that stands for a single unquoted text, as keywords and names must.
-const std::string* plain_text(const tok::Segs& word) {
+const std::string* plain_text(const TokSegs& word) {
     if (word.size() != 1 || word[0].quote != Quote::None) return nullptr;
     return &word[0].text;
 }
 
-bool is_plain_name(const tok::Segs& word) {
+bool is_plain_name(const TokSegs& word) {
     const std::string* text = plain_text(word);
     return text && is_valid_name(*text);
 }
 
 // The keyword that `word` spells, if any. The first letter leaves at most three candidates.
-Keyword keyword_of(const tok::Segs& word) {
+Keyword keyword_of(const TokSegs& word) {
     const std::string* text = plain_text(word);
     // Every keyword is two to eight lowercase letters: most words are ruled out at once.
     if (!text || text->size() < 2 || text->size() > 8) return Keyword::None;
@@ -107,8 +107,8 @@ Keyword keyword_of(const tok::Segs& word) {
 }
 
 // `NAME=rest...` with an unquoted first segment: the length of NAME, else 0.
-std::size_t assignment_name_length(const tok::Segs& word) {
-    const tok::Seg& first = word[0];
+std::size_t assignment_name_length(const TokSegs& word) {
+    const TokSeg& first = word[0];
     if (first.quote != Quote::None) return 0;
     const std::size_t eq = first.text.find('=');
     if (eq == std::string::npos || !is_valid_name(std::string_view(first.text).substr(0, eq))) {
@@ -247,10 +247,10 @@ private:
     }
     const Node* make(const Node& node) { return memory_.make(node); }
     // The tree's copy of a word, whose first `skip` bytes are left out.
-    Word copy_word(const tok::Segs& segs, std::size_t skip = 0);
+    Word copy_word(const TokSegs& segs, std::size_t skip = 0);
     // Consumes the next token, which must be a word, and copies it into the tree.
     Word take_word() {
-        const Word word = copy_word(std::get<tok::Word>(tokens_.front()).segs);
+        const Word word = copy_word(std::get<TokWord>(tokens_.front()).segs);
         advance();
         return word;
     }
@@ -286,16 +286,16 @@ private:
 Keyword Parser::peek_keyword() const {
     if (keyword_pos_ != pos_) {
         const Token* t = peek();
-        const auto* word = t ? std::get_if<tok::Word>(t) : nullptr;
+        const auto* word = t ? std::get_if<TokWord>(t) : nullptr;
         keyword_ = word ? keyword_of(word->segs) : Keyword::None;
         keyword_pos_ = pos_;
     }
     return keyword_;
 }
 
-Word Parser::copy_word(const tok::Segs& segs, std::size_t skip) {
+Word Parser::copy_word(const TokSegs& segs, std::size_t skip) {
     Gather<Seg> out(segs_);
-    for (const tok::Seg& seg : segs) {
+    for (const TokSeg& seg : segs) {
         out.add(Seg{memory_.copy(std::string_view(seg.text).substr(skip)), seg.quote});
         skip = 0;
     }
@@ -458,14 +458,14 @@ Parsed Parser::parse_if() {
 Parsed Parser::parse_for() {
     if (!expect_keyword(Keyword::For)) return missing(Keyword::For);
     Token* var = next_token();
-    auto* var_word = var ? std::get_if<tok::Word>(var) : nullptr;
+    auto* var_word = var ? std::get_if<TokWord>(var) : nullptr;
     if (!var_word) return error("expected variable after 'for'");
     if (!is_plain_name(var_word->segs)) return error("invalid for-loop variable");
     For node;
     node.var = memory_.copy(var_word->segs[0].text);
     if (expect_keyword(Keyword::In)) {
         Gather<Word> words(words_);
-        while (peek_is<tok::Word>())
+        while (peek_is<TokWord>())
             words.add(take_word());
         node.words = words.take(memory_);
     }
@@ -496,7 +496,7 @@ Parsed Parser::parse_loop(bool until) {
 Parsed Parser::parse_case() {
     if (!expect_keyword(Keyword::Case)) return missing(Keyword::Case);
     Token* subject = next_token();
-    auto* subject_word = subject ? std::get_if<tok::Word>(subject) : nullptr;
+    auto* subject_word = subject ? std::get_if<TokWord>(subject) : nullptr;
     if (!subject_word) return error("expected word after 'case'");
     Case node;
     node.word = copy_word(subject_word->segs);
@@ -542,7 +542,7 @@ Parsed Parser::parse_case_patterns(Gather<Word>& patterns) {
     accept<tok::LParen>();
     while (true) {
         Token* pattern = next_token();
-        auto* word = pattern ? std::get_if<tok::Word>(pattern) : nullptr;
+        auto* word = pattern ? std::get_if<TokWord>(pattern) : nullptr;
         if (!word) return error_found("case pattern", pattern);
         patterns.add(copy_word(word->segs));
         if (accept<tok::RParen>()) return Node{};
@@ -560,12 +560,12 @@ Parsed Parser::parse_simple() {
             if (Parsed ok = parse_redirect(redirects); !ok) return ok;
             continue;
         }
-        if (!std::holds_alternative<tok::Word>(*t)) break;
+        if (!std::holds_alternative<TokWord>(*t)) break;
         if (words.size() > 0) {
             words.add(take_word());
             continue;
         }
-        const tok::Segs word = std::move(std::get<tok::Word>(tokens_.front()).segs);
+        const TokSegs word = std::move(std::get<TokWord>(tokens_.front()).segs);
         advance();
         if (peek_is<tok::LParen>() && is_plain_name(word)) {
             // What was collected before the name has no place in a definition.
@@ -590,7 +590,7 @@ Parsed Parser::parse_simple() {
 Parsed Parser::parse_redirect(Gather<Redirect>& redirects) {
     const tok::Redir op = std::get<tok::Redir>(*next_token());
     Token* target = next_token();
-    auto* word = target ? std::get_if<tok::Word>(target) : nullptr;
+    auto* word = target ? std::get_if<TokWord>(target) : nullptr;
     if (!word) return error_found("redirection target", target);
     redirects.add(Redirect{copy_word(word->segs), op.fd, op.op});
     return Node{};

@@ -20,8 +20,8 @@ std::string lex(std::string_view text) {
     std::string out;
     for (const Token& t : *tokens) {
         if (!out.empty()) out += ' ';
-        if (const auto* w = std::get_if<tok::Word>(&t)) {
-            for (const tok::Seg& s : w->segs) {
+        if (const auto* w = std::get_if<TokWord>(&t)) {
+            for (const TokSeg& s : w->segs) {
                 const char* q = s.quote == Quote::Single   ? "'"
                                 : s.quote == Quote::Double ? "\""
                                                            : "";
@@ -113,10 +113,10 @@ TEST(Lexer, BinaryBytesPassThroughUnchanged) {
 // recursive lexer would run into the test timeout.
 TEST(Lexer, HugeInput) {
     EXPECT_EQ(
-        std::get<tok::Word>(tokenize(std::string(10'000'000, 'x'))->front()).segs[0].text.size(),
+        std::get<TokWord>(tokenize(std::string(10'000'000, 'x'))->front()).segs[0].text.size(),
         10'000'000u);
     EXPECT_EQ(tokenize(std::string(1'000'000, ';'))->size(), 500'000u);
-    EXPECT_EQ(std::get<tok::Word>(tokenize(std::string(1'000'000, '"'))->front()).segs.size(),
+    EXPECT_EQ(std::get<TokWord>(tokenize(std::string(1'000'000, '"'))->front()).segs.size(),
               500'000u);
 }
 
