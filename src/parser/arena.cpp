@@ -12,7 +12,8 @@ namespace {
 // Keeps blocks that arenas release and hands them out again for requests of the same size.
 // An arena asks for blocks of growing sizes, always the same sequence, so a parse of the
 // next text finds the blocks of the last one. Without it, every block of a large tree would
-// be mapped afresh by the system and faulted in page by page.
+// be mapped afresh by the system and faulted in page by page (paid for by the parse-only and
+// sourced-script shapes of bench/language.sh).
 class BlockCache final : public std::pmr::memory_resource {
 public:
     BlockCache() = default;

@@ -12,42 +12,14 @@
 #include <vector>
 
 #include "parser/arena.hpp"
+#include "parser/gather.hpp"
+#include "parser/keyword.hpp"
 
 namespace kiln {
 namespace {
 
 using Parsed = Result<Node, std::string>;
 using Error = Unexpected<std::string>;
-// The reserved words, in the order of kKeywords; None for any other word.
-enum class Keyword : unsigned char {
-    If,
-    Then,
-    Elif,
-    Else,
-    Fi,
-    For,
-    While,
-    Until,
-    Do,
-    Done,
-    Case,
-    Esac,
-    In,
-    Function,
-    Return,
-    Break,
-    Continue,
-    None
-};
-
-constexpr std::array<std::string_view, 17> kKeywords = {
-    "if",   "then", "elif", "else", "fi",       "for",    "while", "until",   "do",
-    "done", "case", "esac", "in",   "function", "return", "break", "continue"};
-
-std::string_view keyword_text(Keyword keyword) {
-    return kKeywords[static_cast<std::size_t>(keyword)];
-}
-
 using Stops = std::span<const Keyword>;
 
 // The words that end the lists inside compound commands.
@@ -56,55 +28,6 @@ constexpr std::array kThenBody = {Keyword::Elif, Keyword::Else, Keyword::Fi};
 constexpr std::array kFi = {Keyword::Fi};
 constexpr std::array kDo = {Keyword::Do};
 constexpr std::array kDone = {Keyword::Done};
-
-// A word that stands for a single unquoted text, as keywords and names must.
-const std::string* plain_text(const TokSegs& word) {
-    if (word.size() != 1 || word[0].quote != Quote::None) return nullptr;
-    return &word[0].text;
-}
-
-bool is_plain_name(const TokSegs& word) {
-    const std::string* text = plain_text(word);
-    return text && is_valid_name(*text);
-}
-
-// The keyword that `word` spells, if any. The first letter leaves at most three candidates.
-Keyword keyword_of(const TokSegs& word) {
-    const std::string* text = plain_text(word);
-    // Every keyword is two to eight lowercase letters: most words are ruled out at once.
-    if (!text || text->size() < 2 || text->size() > 8) return Keyword::None;
-    const std::string_view t = *text;
-    const auto either = [t](std::initializer_list<Keyword> candidates) {
-        for (const Keyword k : candidates) {
-            if (keyword_text(k) == t) return k;
-        }
-        return Keyword::None;
-    };
-    switch (t[0]) {
-        case 'b':
-            return either({Keyword::Break});
-        case 'c':
-            return either({Keyword::Case, Keyword::Continue});
-        case 'd':
-            return either({Keyword::Do, Keyword::Done});
-        case 'e':
-            return either({Keyword::Elif, Keyword::Else, Keyword::Esac});
-        case 'f':
-            return either({Keyword::Fi, Keyword::For, Keyword::Function});
-        case 'i':
-            return either({Keyword::If, Keyword::In});
-        case 'r':
-            return either({Keyword::Return});
-        case 't':
-            return either({Keyword::Then});
-        case 'u':
-            return either({Keyword::Until});
-        case 'w':
-            return either({Keyword::While});
-        default:
-            return Keyword::None;
-    }
-}
 
 // `NAME=rest...` with an unquoted first segment: the length of NAME, else 0.
 std::size_t assignment_name_length(const TokSegs& word) {
@@ -116,29 +39,6 @@ std::size_t assignment_name_length(const TokSegs& word) {
     }
     return eq;
 }
-
-// A list as the parser gathers it. Its elements wait at the top of a stack of their kind
-// and are copied into the tree at their exact size once the list is complete: a list grown
-// in the tree's memory would leave its old storage behind there. Lists nest, and an inner
-// list is complete before its outer list goes on, so each list is a run at the top of its
-// stack; the run is cut off the stack when the Gather goes.
-template <class T>
-class Gather {
-public:
-    explicit Gather(std::vector<T>& stack) : stack_(stack), start_(stack.size()) {}
-    ~Gather() { stack_.resize(start_); }
-    Gather(const Gather&) = delete;
-    Gather& operator=(const Gather&) = delete;
-
-    void add(const T& item) { stack_.push_back(item); }
-    std::size_t size() const { return stack_.size() - start_; }
-    std::span<const T> items() const { return std::span<const T>(stack_).subspan(start_); }
-    List<T> take(TreeMemory& memory) const { return memory.copy(items()); }
-
-private:
-    std::vector<T>& stack_;
-    std::size_t start_;
-};
 
 // Messages are built out of line: the parse functions recurse once per level of nesting, and
 // string temporaries in their frames would multiply the stack each level needs.
@@ -175,19 +75,12 @@ private:
     mutable TokenList tokens_;
     TokenStream* stream_;  // null when the list holds every token from the start
     TreeMemory& memory_;   // where the tree goes
-    // The stacks on which lists gather.
-    std::vector<Node> nodes_;
-    std::vector<Seg> segs_;
-    std::vector<Word> words_;
-    std::vector<Assignment> assigns_;
-    std::vector<Redirect> redirects_;
-    std::vector<ElifClause> elifs_;
-    std::vector<CaseArm> arms_;
+    GatherStacks stacks_;  // where the lists being built wait
     std::size_t pos_ = 0;  // how many tokens were consumed: the position of tokens_.front()
     Token taken_;          // the token that next_token() consumed last
     int depth_ = 0;        // levels of nesting in the tree being built
     // The parser asks several times whether the same token is a keyword; the answer for the
-    // token at keyword_pos_ is kept.
+    // token at keyword_pos_ is kept (paid for by the parse-only shape of bench/language.sh).
     mutable std::size_t keyword_pos_ = std::string::npos;
     mutable Keyword keyword_ = Keyword::None;
 
@@ -294,7 +187,7 @@ Keyword Parser::peek_keyword() const {
 }
 
 Word Parser::copy_word(const TokSegs& segs, std::size_t skip) {
-    Gather<Seg> out(segs_);
+    Gather<Seg> out(stacks_.segs);
     for (const TokSeg& seg : segs) {
         out.add(Seg{memory_.copy(std::string_view(seg.text).substr(skip)), seg.quote});
         skip = 0;
@@ -334,7 +227,7 @@ bool Parser::list_at_end(Stops stops) const {
 
 // list: newline* (and_or ((';' | '&' | newline)+ and_or)*)? -- ends before a stop word
 Parsed Parser::parse_list(Stops stops) {
-    Gather<Node> items(nodes_);
+    Gather<Node> items(stacks_.nodes);
     while (true) {
         skip_newlines();
         if (list_at_end(stops)) break;
@@ -376,7 +269,7 @@ Parsed Parser::parse_and_or() {
 Parsed Parser::parse_pipeline() {
     Parsed result = parse_command();
     if (result && peek_is<tok::Pipe>()) {
-        Gather<Node> stages(nodes_);
+        Gather<Node> stages(stacks_.nodes);
         stages.add(*result);
         while (accept<tok::Pipe>()) {
             skip_newlines();
@@ -435,7 +328,7 @@ Parsed Parser::parse_if() {
     if (!expect_keyword(Keyword::Then)) return missing(Keyword::Then);
     if (!(part = parse_list(kThenBody))) return part;
     node.then_body = make(*part);
-    Gather<ElifClause> elifs(elifs_);
+    Gather<ElifClause> elifs(stacks_.elifs);
     while (expect_keyword(Keyword::Elif)) {
         ElifClause clause;
         if (!(part = parse_list(kThen))) return part;
@@ -464,7 +357,7 @@ Parsed Parser::parse_for() {
     For node;
     node.var = memory_.copy(var_word->segs[0].text);
     if (expect_keyword(Keyword::In)) {
-        Gather<Word> words(words_);
+        Gather<Word> words(stacks_.words);
         while (peek_is<TokWord>())
             words.add(take_word());
         node.words = words.take(memory_);
@@ -502,7 +395,7 @@ Parsed Parser::parse_case() {
     node.word = copy_word(subject_word->segs);
     if (!expect_keyword(Keyword::In)) return missing(Keyword::In);
     skip_newlines();
-    Gather<CaseArm> arms(arms_);
+    Gather<CaseArm> arms(stacks_.arms);
     while (peek() && peek_keyword() != Keyword::Esac) {
         Parsed arm = parse_case_arm(arms);
         if (!arm) return arm;
@@ -518,11 +411,11 @@ Parsed Parser::parse_case() {
 Parsed Parser::parse_case_arm(Gather<CaseArm>& arms) {
     CaseArm arm;
     {
-        Gather<Word> patterns(words_);
+        Gather<Word> patterns(stacks_.words);
         if (Parsed ok = parse_case_patterns(patterns); !ok) return ok;
         arm.patterns = patterns.take(memory_);
     }
-    Gather<Node> items(nodes_);
+    Gather<Node> items(stacks_.nodes);
     while (true) {
         skip_newlines();
         if (accept<tok::DSemi>() || !peek() || peek_keyword() == Keyword::Esac) break;
@@ -552,9 +445,9 @@ Parsed Parser::parse_case_patterns(Gather<Word>& patterns) {
 
 // simple: (assignment | redirect)* (word | redirect)* | name '(' ')' newline* command
 Parsed Parser::parse_simple() {
-    Gather<Assignment> assigns(assigns_);
-    Gather<Word> words(words_);
-    Gather<Redirect> redirects(redirects_);
+    Gather<Assignment> assigns(stacks_.assigns);
+    Gather<Word> words(stacks_.words);
+    Gather<Redirect> redirects(stacks_.redirects);
     while (const Token* t = peek()) {
         if (std::holds_alternative<tok::Redir>(*t)) {
             if (Parsed ok = parse_redirect(redirects); !ok) return ok;
