@@ -1,4 +1,4 @@
-// Files, pipes and the standard streams on POSIX systems.
+// Files and pipes on POSIX systems: metadata, whole-file reads, redirection targets, pipes.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -21,8 +20,6 @@ using detail::fd_of;
 using detail::last_error;
 using detail::write_fd;
 }  // namespace
-
-// ---- files ---------------------------------------------------------------------------------
 
 FileKind file_kind(const std::string& path) {
     struct stat st {};
@@ -196,39 +193,6 @@ OsResult<Pipe> make_pipe() {
     (void)::fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);
 #endif
     return Pipe{Handle(fds[0]), Handle(fds[1])};
-}
-
-// ---- standard streams ----------------------------------------------------------------------
-
-void write_stdout(std::string_view bytes) {
-    std::fflush(stdout);
-    (void)write_fd(STDOUT_FILENO, bytes);
-}
-
-void write_stderr(std::string_view bytes) {
-    (void)write_fd(STDERR_FILENO, bytes);
-}
-
-bool stdin_is_terminal() {
-    return ::isatty(STDIN_FILENO) == 1;
-}
-
-OsResult<std::optional<std::string>> read_stdin_line() {
-    // One byte at a time, so that nothing past the line feed is consumed.
-    std::string line;
-    char c = 0;
-    while (true) {
-        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return fail(last_error());
-        }
-        if (n == 0) break;
-        line += c;
-        if (c == '\n') break;
-    }
-    if (line.empty()) return std::optional<std::string>();
-    return std::optional<std::string>(std::move(line));
 }
 
 }  // namespace kiln::platform

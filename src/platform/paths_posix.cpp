@@ -1,112 +1,16 @@
-// The platform on POSIX systems: start-up, the environment, paths and the current directory.
-#include <malloc.h>
-#include <pwd.h>
-#include <signal.h>
+// Paths and the current directory on POSIX systems.
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-#include "common/text.hpp"
-#include "platform/env_rules.hpp"
 #include "platform/platform.hpp"
 #include "platform/posix_detail.hpp"
 
-extern char** environ;
-
 namespace kiln::platform {
-namespace {
 
 using detail::last_error;
-
-std::vector<std::string> g_arguments;
-std::optional<std::string> g_home;
-
-}  // namespace
-
-std::string describe(const OsError& error) {
-    return error.message + " (os error " + std::to_string(error.code) + ")";
-}
-
-// ---- process start-up ----------------------------------------------------------------------
-
-void init(int argc, char** argv) {
-    g_arguments.clear();
-    for (int i = 0; i < argc; ++i)
-        g_arguments.push_back(to_valid_utf8(argv[i]));
-    // The profile folder is HOME as the process had it at start, else the password database's.
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        g_home = home;
-    } else if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-        g_home = pw->pw_dir;
-    }
-    // A write to a reader that has gone is an ignored error, never a crash.
-    ::signal(SIGPIPE, SIG_IGN);
-    // Expansion and parsing make and drop blocks of a few hundred kilobytes again and again
-    // (the names of a large directory, the tree of a sourced file). From the heap, and kept
-    // there once freed, they are not mapped and faulted in afresh every time; blocks past
-    // 32 MiB, such as a large captured output, are still mapped and given back at once.
-    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
-}
-
-const std::vector<std::string>& arguments() {
-    return g_arguments;
-}
-
-const std::optional<std::string>& home_dir() {
-    return g_home;
-}
-
-int process_id() {
-    return static_cast<int>(::getpid());
-}
-
-void exit_process(int status) {
-    std::fflush(stdout);
-    std::exit(status);
-}
-
-// ---- environment ---------------------------------------------------------------------------
-
-std::vector<std::pair<std::string, std::string>> environment() {
-    std::vector<std::pair<std::string, std::string>> entries;
-    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
-        const std::string_view entry(*e);
-        const auto eq = entry.find('=');
-        if (eq == std::string_view::npos) continue;
-        entries.emplace_back(to_valid_utf8(entry.substr(0, eq)),
-                             to_valid_utf8(entry.substr(eq + 1)));
-    }
-    return entries;
-}
-
-std::optional<std::string> get_env(std::string_view name) {
-    const char* value = std::getenv(std::string(name).c_str());
-    if (value == nullptr) return std::nullopt;
-    return std::string(value);
-}
-
-OsResult<void> set_env(std::string_view name, std::string_view value) {
-    if (refused_env_name(name) || value.find('\0') != std::string_view::npos) {
-        return fail(OsError{EINVAL, std::strerror(EINVAL)});
-    }
-    if (::setenv(std::string(name).c_str(), std::string(value).c_str(), 1) != 0) {
-        return fail(last_error());
-    }
-    return {};
-}
-
-OsResult<void> unset_env(std::string_view name) {
-    if (refused_env_name(name)) return fail(OsError{EINVAL, std::strerror(EINVAL)});
-    if (::unsetenv(std::string(name).c_str()) != 0) return fail(last_error());
-    return {};
-}
-
-// ---- paths ---------------------------------------------------------------------------------
 
 bool is_separator(char c) {
     return c == '/';

@@ -20,7 +20,7 @@ inline int fd_of(const Handle& h) {
     return static_cast<int>(h.native());
 }
 
-// Writes every byte, retrying interrupted and partial writes.
+// Writes every byte, retrying interrupted and partial writes (files_posix.cpp).
 OsResult<void> write_fd(int fd, std::string_view bytes);
 
 }  // namespace kiln::platform::detail

@@ -1,4 +1,5 @@
-// Helpers shared by the Windows platform files (windows.cpp, process_windows.cpp); Windows only.
+// Helpers shared by the Windows platform files (*_windows.cpp), each under the file that
+// defines it; Windows only.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -17,26 +18,33 @@
 
 namespace kiln::platform::detail {
 
-std::wstring wide(std::string_view text);
-std::string narrow(std::wstring_view text, bool* valid = nullptr);
-
-OsError os_error(DWORD code);
-OsError last_error();
-
 inline HANDLE handle_of(const Handle& h) {
     return reinterpret_cast<HANDLE>(h.native());
 }
 
-// A variable of the process environment as UTF-16, absent when unset.
+// text_windows.cpp
+std::wstring wide(std::string_view text);
+std::string narrow(std::wstring_view text, bool* valid = nullptr);
+// The system's simple lowercase mapping; the length in UTF-16 units stays the same.
+std::wstring lowercase(std::wstring text);
+
+// errors_windows.cpp
+OsError os_error(DWORD code);
+OsError last_error();
+
+// env_windows.cpp: a variable of the process environment as UTF-16, absent when unset.
 std::optional<std::wstring> env_wide(std::string_view name);
 
+// paths_windows.cpp
 std::string system_dir();
 std::string windows_dir();
 // The folder holding kiln.exe.
 std::string own_dir();
+
+// files_windows.cpp
 // Something exists at the path and it is not a directory.
 bool is_file(const std::string& path);
-// The system's simple lowercase mapping; the length in UTF-16 units stays the same.
-std::wstring lowercase(std::wstring text);
+// Writes every byte to a file or pipe handle.
+OsResult<void> write_handle(HANDLE h, std::string_view bytes);
 
 }  // namespace kiln::platform::detail
