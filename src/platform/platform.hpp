@@ -1,6 +1,13 @@
-// The one door to the operating system. Everything kiln needs of the system is declared here;
-// platform/posix.cpp and platform/windows.cpp implement it. No other folder includes system
-// headers or tests for the platform.
+// The one door to the operating system. Everything kiln needs of the system is declared here,
+// in one section per area. Each area is implemented twice, in files of the same stem:
+// {stem}_posix.cpp and {stem}_windows.cpp. The sections, in order, and their stems:
+//   errors            errors_     files          files_      standard streams  console_
+//   process start-up  startup_    directories    dir_        programs          process_
+//   environment       env_        held output    spool_      interrupts        process_
+//   paths             paths_
+// Only Windows has text_windows.cpp (UTF-8 to and from UTF-16) and the rules that need no
+// system, tested everywhere: win_text.* (UTF-16, paths) and win_cmdline.* (command lines).
+// No other folder includes system headers or tests for the platform.
 //
 // Text crossing this wall is UTF-8 in std::string. On POSIX paths and environment entries are
 // bytes and pass unchanged; on Windows they are converted from and to UTF-16 here.
@@ -16,6 +23,8 @@
 #include "common/result.hpp"
 
 namespace kiln::platform {
+
+// ---- errors --------------------------------------------------------------------------------
 
 // A failed system call: the system's own code and description.
 struct OsError {
@@ -105,19 +114,6 @@ FileKind file_kind(const std::string& path);
 
 OsResult<std::string> read_file(const std::string& path);
 
-struct DirEntry {
-    std::string name;
-    bool is_dir = false;  // false for a link, whatever it points to
-    bool is_link = false;
-    std::uint64_t size = 0;
-};
-
-// The entries of a directory, "." and ".." left out; unreadable entries are skipped.
-OsResult<std::vector<DirEntry>> list_dir(const std::string& path);
-// The same, except that sizes may be left at 0: on POSIX the directory's own type records
-// answer is_dir and is_link, so a large directory is listed without examining every entry.
-OsResult<std::vector<DirEntry>> list_dir_names(const std::string& path);
-
 // An owned native descriptor or handle; closed when destroyed.
 class Handle {
 public:
@@ -157,6 +153,21 @@ struct Pipe {
     Handle write;
 };
 OsResult<Pipe> make_pipe();
+
+// ---- directories ---------------------------------------------------------------------------
+
+struct DirEntry {
+    std::string name;
+    bool is_dir = false;  // false for a link, whatever it points to
+    bool is_link = false;
+    std::uint64_t size = 0;
+};
+
+// The entries of a directory, "." and ".." left out; unreadable entries are skipped.
+OsResult<std::vector<DirEntry>> list_dir(const std::string& path);
+// The same, except that sizes may be left at 0: on POSIX the directory's own type records
+// answer is_dir and is_link, so a large directory is listed without examining every entry.
+OsResult<std::vector<DirEntry>> list_dir_names(const std::string& path);
 
 // ---- held output ---------------------------------------------------------------------------
 
