@@ -367,8 +367,8 @@ void ConsoleEditor::leave_search() {
 
 // The first Tab inserts the candidates' common prefix; the next one lists them.
 void ConsoleEditor::complete(bool after_tab) {
-    if (hooks_ == nullptr) return;
-    Completion c = hooks_->complete(line_.text, line_.cursor);
+    if (!config_.completer) return;
+    Completion c = config_.completer(line_.text, line_.cursor);
     if (c.candidates.empty() || c.start > line_.cursor) return;
     if (c.candidates.size() > 1 && after_tab) {
         list_candidates(c.candidates);

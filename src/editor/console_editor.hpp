@@ -15,7 +15,6 @@
 #include "editor/edit_line.hpp"
 #include "editor/line_editor.hpp"
 #include "editor/line_render.hpp"
-#include "main/completion.hpp"
 
 namespace kiln {
 
@@ -68,7 +67,6 @@ private:
     };
 
     std::optional<ReadResult> press_edit(const Key& key);
-    std::optional<ReadResult> press_control(char c);
     std::optional<ReadResult> press_search(const Key& key);
     void press_ask(const Key& key);
     void press_paging(const Key& key);

@@ -31,9 +31,9 @@ namespace {
 
 // ---- state shared with readline's plain-function callbacks ---------------------------------
 
-EditorHooks* g_hooks = nullptr;
-std::vector<std::string> g_displays;  // listing texts of the last completion, in match order
-bool g_ambiguous = false;             // the last completion left more than one candidate
+const Completer* g_completer = nullptr;  // the live editor's, when it has one
+std::vector<std::string> g_displays;     // listing texts of the last completion, in match order
+bool g_ambiguous = false;                // the last completion left more than one candidate
 
 struct PendingRead {
     bool done = false;
@@ -75,6 +75,11 @@ std::string mark_invisible(std::string_view colored) {
 
 // ---- completion ----------------------------------------------------------------------------
 
+Completion complete_before(std::string_view before) {
+    if (g_completer == nullptr || !*g_completer) return {};
+    return (*g_completer)(before, before.size());
+}
+
 // readline finds the word to replace itself, from a set of break characters. The break set
 // given to it is one ASCII character that precedes the completion's start and does not occur
 // between there and the cursor, so readline's word starts where ours does (or a little
@@ -93,8 +98,7 @@ std::size_t readline_start(std::string_view before, std::size_t start) {
 char* word_break_hook() {
     static std::string breaks;
     const std::string_view before(rl_line_buffer, static_cast<std::size_t>(rl_point));
-    const Completion c =
-        g_hooks != nullptr ? g_hooks->complete(before, before.size()) : Completion{};
+    const Completion c = complete_before(before);
     const std::size_t r = readline_start(before, c.start);
     breaks.clear();
     if (r > 0) {
@@ -137,10 +141,10 @@ char** attempt_completion(const char*, int start, int end) {
     rl_completion_suppress_quote = 1;
     g_displays.clear();
     g_ambiguous = false;
-    if (g_hooks == nullptr || start < 0 || end < start) return nullptr;
+    if (start < 0 || end < start) return nullptr;
 
     const std::string_view before(rl_line_buffer, static_cast<std::size_t>(end));
-    Completion c = g_hooks->complete(before, before.size());
+    Completion c = complete_before(before);
     const auto rl_start = static_cast<std::size_t>(start);
     if (c.candidates.empty() || rl_start > c.start) return nullptr;
     const std::string_view carried = before.substr(rl_start, c.start - rl_start);
@@ -320,13 +324,11 @@ public:
     explicit ReadlineEditor(const EditorConfig& config)
         : config_(config), terminal_(platform::stdin_is_terminal()) {
         if (terminal_) configure_readline(config_);
+        g_completer = &config_.completer;
     }
-    ~ReadlineEditor() override { g_hooks = nullptr; }
+    ~ReadlineEditor() override { g_completer = nullptr; }
 
-    void attach(EditorHooks* hooks) override {
-        hooks_ = hooks;
-        g_hooks = hooks;
-    }
+    void attach(EditorHooks* hooks) override { hooks_ = hooks; }
 
     Result<void, std::string> load_history(const std::string& path) override {
         auto entries = read_history_file(path, config_.history_limit);

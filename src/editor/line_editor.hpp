@@ -3,21 +3,36 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/result.hpp"
 #include "editor/history.hpp"
-#include "main/completion.hpp"
 
 namespace kiln {
+
+struct Candidate {
+    std::string display;      // shown when the candidates are listed
+    std::string replacement;  // replaces the text from the start offset to the cursor
+};
+
+struct Completion {
+    std::size_t start = 0;  // byte offset where the replaced text begins; never past the cursor
+    std::vector<Candidate> candidates;
+};
+
+// What Tab offers for the word that ends at byte offset `pos` of `line`.
+using Completer = std::function<Completion(std::string_view line, std::size_t pos)>;
 
 // Fixed when the editor is created.
 struct EditorConfig {
     std::size_t history_limit = kHistoryLimit;
     // More candidates than this: the listing asks "Display all {n} possibilities? (y or n)".
     std::size_t listing_threshold = 100;
+    Completer completer;  // without one, Tab offers nothing
 };
 
 // The one object the editor calls back; the loop changes colored_prompt in place before
@@ -25,9 +40,6 @@ struct EditorConfig {
 struct EditorHooks {
     std::string colored_prompt;
 
-    Completion complete(std::string_view line, std::size_t pos) const {
-        return kiln::complete(line, pos);
-    }
     // The coloured prompt for the prompt given to the read; the editor's own prompts (such as
     // the incremental-search prompt) stay as they are.
     std::string highlight_prompt(std::string_view prompt, bool is_read_prompt) const {

@@ -2,21 +2,11 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 #include <string_view>
-#include <vector>
+
+#include "editor/line_editor.hpp"
 
 namespace kiln {
-
-struct Candidate {
-    std::string display;      // shown when the candidates are listed
-    std::string replacement;  // replaces the text from the start offset to the cursor
-};
-
-struct Completion {
-    std::size_t start = 0;  // byte offset where the replaced text begins; never past the cursor
-    std::vector<Candidate> candidates;
-};
 
 // At most this many program names are gathered from PATH for one completion.
 inline constexpr std::size_t kMaxProgramCandidates = 250;

@@ -5,6 +5,7 @@
 #include "common/text.hpp"
 #include "editor/line_editor.hpp"
 #include "exec/exec.hpp"
+#include "main/completion.hpp"
 #include "main/prompt.hpp"
 #include "main/shell.hpp"
 #include "platform/platform.hpp"
@@ -40,7 +41,9 @@ bool run_line(ShellState& state, const std::string& line) {
 class Session {
 public:
     explicit Session(ShellState& state)
-        : state_(state), editor_(make_line_editor(EditorConfig{})), history_(history_path()) {
+        : state_(state),
+          editor_(make_line_editor(EditorConfig{.completer = complete})),
+          history_(history_path()) {
         editor_->attach(&hooks_);
         if (history_) (void)editor_->load_history(*history_);
     }

@@ -12,6 +12,7 @@
 
 #include "editor/completion_listing.hpp"
 #include "editor/console_key_decoder.hpp"
+#include "main/completion.hpp"
 #include "vt_screen.hpp"
 
 namespace kiln {
@@ -23,7 +24,7 @@ using Lines = std::vector<std::string>;
 // One editor on a fake console of the given size, with the prompt "P> " shown in colour.
 struct Session : ConsoleOutput {
     explicit Session(ConsoleSize size = {80, 25}, bool deferred_wrap = true,
-                     EditorConfig config = {})
+                     EditorConfig config = {.completer = complete})
         : size_(size), vt(size.columns, deferred_wrap), editor(config, *this) {
         hooks.colored_prompt = "\x1b[1;36mP>\x1b[0m ";
         editor.attach(&hooks);
@@ -285,8 +286,7 @@ protected:
 TEST_F(ConsoleEditorCompletion, PrefixThenListing) {
     for (const char* name : {"fileA.txt", "fileB.txt", "other", "q1", "q2", "q3"})
         touch(name);
-    EditorConfig config;
-    config.listing_threshold = 3;
+    const EditorConfig config{.listing_threshold = 3, .completer = complete};
     Session s({80, 25}, true, config);
     s.start();
     s.type(cat("o\t") + " " + dir_ + "/f\t");
@@ -313,8 +313,7 @@ TEST_F(ConsoleEditorCompletion, ManyCandidatesAskAndLongListingsArePaged) {
     EXPECT_EQ(s.last_row(), "P> " + cat("n1"));
     EXPECT_NE(s.screen("\ty").find("n1100"), std::string::npos);
 
-    EditorConfig config;
-    config.listing_threshold = 1000;
+    const EditorConfig config{.listing_threshold = 1000, .completer = complete};
     Session p({10, 5}, true, config);  // one name a row, four rows a page
     p.start();
     EXPECT_NE(p.screen(cat("n\t\t")).find("n1003\n--More--"), std::string::npos);
