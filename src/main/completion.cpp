@@ -110,11 +110,18 @@ FileWord find_file_word(std::string_view before) {
     return {start, false, std::string(before.substr(start))};
 }
 
+// The folder that "~" stands for: the profile folder the environment names, else the one
+// found at start-up.
+std::optional<std::string> completion_home() {
+    if (auto profile = platform::profile_dir_from_env()) return profile;
+    return platform::home_dir();
+}
+
 // The directory to list for the typed directory part ("" is the current directory).
 std::optional<std::string> resolve_dir(const std::string& dir_part) {
     constexpr char kHome[] = {'~', platform::kDirSeparator, '\0'};
     if (dir_part.starts_with(kHome)) {
-        const auto home = platform::completion_home();
+        const auto home = completion_home();
         if (!home) return std::nullopt;
         return platform::join_path(*home, dir_part.substr(2));
     }

@@ -65,13 +65,13 @@ std::optional<std::string> get_env(std::string_view name);
 OsResult<void> set_env(std::string_view name, std::string_view value);
 OsResult<void> unset_env(std::string_view name);
 
-// The folder that "~" stands for in file-name completion: on Windows USERPROFILE when it is
-// set and not empty, else the profile folder; elsewhere home_dir().
-inline std::optional<std::string> completion_home() {
+// The profile folder as the environment names it now: on Windows USERPROFILE when it is set
+// and not empty; never elsewhere, where HOME is read once at start-up into home_dir().
+inline std::optional<std::string> profile_dir_from_env() {
 #ifdef _WIN32
     if (auto profile = get_env("USERPROFILE"); profile && !profile->empty()) return profile;
 #endif
-    return home_dir();
+    return std::nullopt;
 }
 
 // ---- paths ---------------------------------------------------------------------------------
