@@ -1,8 +1,10 @@
 // The console line editor's key handling: one mode at a time (editing, incremental search,
-// the "Display all" question, the "--More--" pager), a full redraw after every change.
+// the "Display all" question, the "--More--" pager), a full redraw after every change. The
+// editing keys are a table of rows, each naming a small action.
 #include "editor/console_editor.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include "common/text.hpp"
 #include "editor/completion_listing.hpp"
@@ -27,6 +29,37 @@ bool is_refusal(const Key& key) {
 
 bool is_enter(const Key& key) {
     return key.is(KeyName::Enter) || key.is_ctrl('m') || key.is_ctrl('j');
+}
+
+bool mods_match(KeyMods mods, const Key& key) {
+    switch (mods) {
+        case KeyMods::None:
+            return !key.ctrl && !key.alt;
+        case KeyMods::Ctrl:
+            return key.ctrl && !key.alt;
+        case KeyMods::Alt:
+            return key.alt && !key.ctrl;
+        case KeyMods::Word:
+            return key.ctrl || key.alt;
+        case KeyMods::Any:
+            return true;
+    }
+    return false;
+}
+
+bool matches(const KeyMatch& match, const Key& key) {
+    if (match.name != key.name || !mods_match(match.mods, key)) return false;
+    return key.name != KeyName::Char || match.ch == (key.alt ? ascii_lower(key.ch) : key.ch);
+}
+
+constexpr KeyMatch ctrl(char c) {
+    return {KeyName::Char, static_cast<char32_t>(c), KeyMods::Ctrl};
+}
+constexpr KeyMatch alt(char c) {
+    return {KeyName::Char, static_cast<char32_t>(c), KeyMods::Alt};
+}
+constexpr KeyMatch named(KeyName name, KeyMods mods = KeyMods::Any) {
+    return {name, 0, mods};
 }
 
 }  // namespace
@@ -74,156 +107,215 @@ std::optional<ReadResult> ConsoleEditor::press(const Key& key) {
 
 // ---- editing -------------------------------------------------------------------------------
 
-std::optional<ReadResult> ConsoleEditor::press_edit(const Key& pressed) {
-    Key key = pressed;
-    if (meta_pending_) {  // Escape, then a key: the key with Alt
-        meta_pending_ = false;
-        if (key.name == KeyName::Char && !key.ctrl) {
-            key.alt = true;
-            key.ch = ascii_lower(key.ch);
-        } else if (key.is(KeyName::Backspace)) {
-            key.alt = true;
-        }
-    }
-    const bool after_kill = last_was_kill_;
-    const bool after_tab = last_was_ambiguous_tab_;
-    last_was_kill_ = false;
-    last_was_ambiguous_tab_ = false;
-    std::string_view text = line_.text;
-    std::size_t& cur = line_.cursor;
+std::span<const ConsoleEditor::EditKey> ConsoleEditor::edit_keys() {
+    using E = ConsoleEditor;
+    using enum KeyName;
+    static constexpr EditKey rows[] = {
+        {named(Enter), &E::accept},
+        {ctrl('m'), &E::accept},
+        {ctrl('j'), &E::accept},
+        {ctrl('c'), &E::interrupt},
+        {ctrl('d'), &E::delete_or_end},
+        {ctrl('z'), &E::end_if_empty},
+        {ctrl('r'), &E::search_backward},
+        {ctrl('s'), &E::search_forward},
+        {ctrl('a'), &E::to_line_start},
+        {named(Home), &E::to_line_start},
+        {ctrl('e'), &E::to_line_end},
+        {named(End), &E::to_line_end},
+        {ctrl('b'), &E::to_prev_char},
+        {named(Left, KeyMods::None), &E::to_prev_char},
+        {ctrl('f'), &E::to_next_char},
+        {named(Right, KeyMods::None), &E::to_next_char},
+        {alt('b'), &E::to_word_start},
+        {named(Left, KeyMods::Word), &E::to_word_start},
+        {alt('f'), &E::to_word_end},
+        {named(Right, KeyMods::Word), &E::to_word_end},
+        {ctrl('h'), &E::erase_prev_char},
+        {named(Backspace, KeyMods::None), &E::erase_prev_char},
+        {named(Delete), &E::erase_next_char},
+        {ctrl('k'), &E::kill_to_end},
+        {ctrl('u'), &E::kill_to_start},
+        {ctrl('w'), &E::kill_blank_word_back},
+        {named(Backspace, KeyMods::Word), &E::kill_word_back},
+        {alt('d'), &E::kill_word_forward},
+        {ctrl('y'), &E::yank},
+        {ctrl('t'), &E::transpose},
+        {ctrl('l'), &E::clear_screen},
+        {ctrl('p'), &E::history_prev},
+        {named(Up), &E::history_prev},
+        {ctrl('n'), &E::history_next},
+        {named(Down), &E::history_next},
+        {alt('<'), &E::history_first},
+        {alt('>'), &E::history_last},
+        {named(Tab), &E::complete_word},
+        {named(Escape), &E::start_meta},
+    };
+    return rows;
+}
 
-    if (is_enter(key)) return accept();
-    if (key.name == KeyName::Char && key.ctrl && !key.alt) {
-        switch (key.ch) {
-            case 'c':
-                return interrupt();
-            case 'd':
-                if (text.empty()) return end_of_input();
-                erase_range(line_, cur, next_char(text, cur));
-                break;
-            case 'z':
-                if (text.empty()) return end_of_input();
-                break;
-            case 'r':
-            case 's':
-                start_search(key.ch == 'r');
-                return std::nullopt;
-            case 'a':
-                cur = 0;
-                break;
-            case 'e':
-                cur = text.size();
-                break;
-            case 'b':
-                cur = prev_char(text, cur);
-                break;
-            case 'f':
-                cur = next_char(text, cur);
-                break;
-            case 'h':
-                erase_range(line_, prev_char(text, cur), cur);
-                break;
-            case 'k':
-                kill(cur, text.size(), false, after_kill);
-                break;
-            case 'u':
-                kill(0, cur, true, after_kill);
-                break;
-            case 'w':
-                kill(prev_blank_word_start(text, cur), cur, true, after_kill);
-                break;
-            case 'y':
-                insert_text(line_, kill_buffer_);
-                break;
-            case 't':
-                transpose_chars(line_);
-                break;
-            case 'l':
-                write("\x1b[H\x1b[2J");
-                drawn_ = {};
-                break;
-            case 'p':
-                if (recall_index_ > 0) recall(recall_index_ - 1);
-                break;
-            case 'n':
-                recall(recall_index_ + 1);
-                break;
-            default:
-                break;
-        }
-    } else if (key.name == KeyName::Char && key.alt && !key.ctrl) {
-        switch (ascii_lower(key.ch)) {
-            case 'b':
-                cur = prev_word_start(text, cur);
-                break;
-            case 'f':
-                cur = next_word_end(text, cur);
-                break;
-            case 'd':
-                kill(cur, next_word_end(text, cur), false, after_kill);
-                break;
-            case '<':
-                recall(0);
-                break;
-            case '>':
-                recall(recall_.size() - 1);
-                break;
-            default:
-                break;
-        }
-    } else if (key.is_text()) {
+// Escape, then a key: the key with Alt, a letter in lower case.
+Key ConsoleEditor::take_meta(Key key) {
+    if (!std::exchange(meta_pending_, false)) return key;
+    if (key.name == KeyName::Char && !key.ctrl) {
+        key.alt = true;
+        key.ch = ascii_lower(key.ch);
+    } else if (key.is(KeyName::Backspace)) {
+        key.alt = true;
+    }
+    return key;
+}
+
+std::optional<ReadResult> ConsoleEditor::press_edit(const Key& pressed) {
+    const Key key = take_meta(pressed);
+    after_kill_ = std::exchange(last_was_kill_, false);
+    after_tab_ = std::exchange(last_was_ambiguous_tab_, false);
+    for (const EditKey& row : edit_keys()) {
+        if (matches(row.key, key)) return (this->*row.action)();
+    }
+    if (key.is_text()) {
         std::string bytes;
         append_utf8(bytes, key.ch);
         insert_text(line_, bytes);
-    } else {
-        const bool word = key.ctrl || key.alt;
-        switch (key.name) {
-            case KeyName::Tab:
-                complete(after_tab);
-                return std::nullopt;
-            case KeyName::Escape:
-                meta_pending_ = true;
-                return std::nullopt;
-            case KeyName::Left:
-                cur = word ? prev_word_start(text, cur) : prev_char(text, cur);
-                break;
-            case KeyName::Right:
-                cur = word ? next_word_end(text, cur) : next_char(text, cur);
-                break;
-            case KeyName::Home:
-                cur = 0;
-                break;
-            case KeyName::End:
-                cur = text.size();
-                break;
-            case KeyName::Up:
-                if (recall_index_ > 0) recall(recall_index_ - 1);
-                break;
-            case KeyName::Down:
-                recall(recall_index_ + 1);
-                break;
-            case KeyName::Backspace:
-                if (word) {
-                    kill(prev_word_start(text, cur), cur, true, after_kill);
-                } else {
-                    erase_range(line_, prev_char(text, cur), cur);
-                }
-                break;
-            case KeyName::Delete:
-                erase_range(line_, cur, next_char(text, cur));
-                break;
-            default:
-                break;
-        }
     }
-    redraw();
+    return redrawn();
+}
+
+// Ctrl-D deletes forward, and ends the input on an empty line; Ctrl-Z only ends it.
+ConsoleEditor::Outcome ConsoleEditor::delete_or_end() {
+    return line_.text.empty() ? end_of_input() : erase_next_char();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::end_if_empty() {
+    return line_.text.empty() ? end_of_input() : redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::search_backward() {
+    start_search(true);
+    return std::nullopt;
+}
+
+ConsoleEditor::Outcome ConsoleEditor::search_forward() {
+    start_search(false);
+    return std::nullopt;
+}
+
+ConsoleEditor::Outcome ConsoleEditor::to_line_start() {
+    line_.cursor = 0;
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::to_line_end() {
+    line_.cursor = line_.text.size();
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::to_prev_char() {
+    line_.cursor = prev_char(line_.text, line_.cursor);
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::to_next_char() {
+    line_.cursor = next_char(line_.text, line_.cursor);
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::to_word_start() {
+    line_.cursor = prev_word_start(line_.text, line_.cursor);
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::to_word_end() {
+    line_.cursor = next_word_end(line_.text, line_.cursor);
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::erase_prev_char() {
+    erase_range(line_, prev_char(line_.text, line_.cursor), line_.cursor);
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::erase_next_char() {
+    erase_range(line_, line_.cursor, next_char(line_.text, line_.cursor));
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::kill_to_end() {
+    kill(line_.cursor, line_.text.size(), false);
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::kill_to_start() {
+    kill(0, line_.cursor, true);
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::kill_blank_word_back() {
+    kill(prev_blank_word_start(line_.text, line_.cursor), line_.cursor, true);
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::kill_word_back() {
+    kill(prev_word_start(line_.text, line_.cursor), line_.cursor, true);
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::kill_word_forward() {
+    kill(line_.cursor, next_word_end(line_.text, line_.cursor), false);
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::yank() {
+    insert_text(line_, kill_buffer_);
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::transpose() {
+    transpose_chars(line_);
+    return redrawn();
+}
+
+// Clears the console; the prompt and line are drawn again at its top.
+ConsoleEditor::Outcome ConsoleEditor::clear_screen() {
+    write("\x1b[H\x1b[2J");
+    drawn_ = {};
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::history_prev() {
+    if (recall_index_ > 0) recall(recall_index_ - 1);
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::history_next() {
+    recall(recall_index_ + 1);
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::history_first() {
+    recall(0);
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::history_last() {
+    recall(recall_.size() - 1);
+    return redrawn();
+}
+
+ConsoleEditor::Outcome ConsoleEditor::complete_word() {
+    complete(after_tab_);
+    return std::nullopt;
+}
+
+ConsoleEditor::Outcome ConsoleEditor::start_meta() {
+    meta_pending_ = true;
     return std::nullopt;
 }
 
 // Consecutive kills collect into one piece of text, as they do in Emacs.
-void ConsoleEditor::kill(std::size_t from, std::size_t to, bool backward, bool append) {
+void ConsoleEditor::kill(std::size_t from, std::size_t to, bool backward) {
     std::string removed = erase_range(line_, from, to);
-    if (!append) {
+    if (!after_kill_) {
         kill_buffer_ = std::move(removed);
     } else if (backward) {
         kill_buffer_.insert(0, removed);

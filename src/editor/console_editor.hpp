@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,8 +33,35 @@ public:
     virtual ConsoleSize size() = 0;
 };
 
+// The modifiers a row of editing keys accepts.
+enum class KeyMods : std::uint8_t {
+    None,  // neither Ctrl nor Alt
+    Ctrl,  // Ctrl without Alt
+    Alt,   // Alt without Ctrl; a letter matches in either case
+    Word,  // Ctrl, Alt or both: the word-wise form of a named key
+    Any,
+};
+
+// The keys one row stands for: a character with Ctrl or Alt, or a named key.
+struct KeyMatch {
+    KeyName name = KeyName::Char;
+    char32_t ch = 0;  // for KeyName::Char
+    KeyMods mods = KeyMods::Any;
+};
+
 class ConsoleEditor {
 public:
+    // What a key leaves behind: the outcome once the read has ended with it.
+    using Outcome = std::optional<ReadResult>;
+    // One row of the editing keys: the keys and what they do.
+    struct EditKey {
+        KeyMatch key;
+        Outcome (ConsoleEditor::*action)();
+    };
+    // The editing keys, no two rows matching the same key. A key that matches no row is
+    // inserted when it is text and otherwise ignored.
+    static std::span<const EditKey> edit_keys();
+
     ConsoleEditor(const EditorConfig& config, ConsoleOutput& out) : config_(config), out_(out) {}
 
     void attach(EditorHooks* hooks) { hooks_ = hooks; }
@@ -67,6 +96,7 @@ private:
     };
 
     std::optional<ReadResult> press_edit(const Key& key);
+    Key take_meta(Key key);
     std::optional<ReadResult> press_search(const Key& key);
     void press_ask(const Key& key);
     void press_paging(const Key& key);
@@ -75,7 +105,39 @@ private:
     std::optional<ReadResult> interrupt();
     std::optional<ReadResult> end_of_input();
 
-    void kill(std::size_t from, std::size_t to, bool backward, bool append);
+    // The actions of the editing keys.
+    Outcome delete_or_end();
+    Outcome end_if_empty();
+    Outcome search_backward();
+    Outcome search_forward();
+    Outcome to_line_start();
+    Outcome to_line_end();
+    Outcome to_prev_char();
+    Outcome to_next_char();
+    Outcome to_word_start();
+    Outcome to_word_end();
+    Outcome erase_prev_char();
+    Outcome erase_next_char();
+    Outcome kill_to_end();
+    Outcome kill_to_start();
+    Outcome kill_blank_word_back();
+    Outcome kill_word_back();
+    Outcome kill_word_forward();
+    Outcome yank();
+    Outcome transpose();
+    Outcome clear_screen();
+    Outcome history_prev();
+    Outcome history_next();
+    Outcome history_first();
+    Outcome history_last();
+    Outcome complete_word();
+    Outcome start_meta();
+    Outcome redrawn() {
+        redraw();
+        return std::nullopt;
+    }
+
+    void kill(std::size_t from, std::size_t to, bool backward);
     void recall(std::size_t index);
 
     void start_search(bool backward);
@@ -114,6 +176,8 @@ private:
     std::string kill_buffer_;
     bool last_was_kill_ = false;
     bool last_was_ambiguous_tab_ = false;
+    bool after_kill_ = false;    // the key before the one being handled was a kill
+    bool after_tab_ = false;     // ... was a Tab that left more than one candidate
     bool meta_pending_ = false;  // Escape was pressed: the next key comes with Alt
     std::vector<std::string> listing_;
     std::vector<std::string> listing_names_;  // waiting for the answer to "Display all"

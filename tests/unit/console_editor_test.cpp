@@ -21,6 +21,10 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
+bool same(const std::optional<Key>& a, const Key& b) {
+    return a && a->name == b.name && a->ch == b.ch && a->ctrl == b.ctrl && a->alt == b.alt;
+}
+
 // One editor on a fake console of the given size, with the prompt "P> " shown in colour.
 struct Session : ConsoleOutput {
     explicit Session(ConsoleSize size = {80, 25}, bool deferred_wrap = true,
@@ -252,6 +256,78 @@ TEST(ConsoleEditor, IncrementalSearch) {
     EXPECT_EQ(c.text("\x13\r"), "cat c");
 }
 
+// Every row of the editing keys, pressed on "ab c/defg hi" with the cursor before "f" and "zz"
+// in the kill buffer, then "x" and Return typed: the line read, or "^C" for an interrupt.
+TEST(ConsoleEditor, EveryEditingKey) {
+    using enum KeyName;
+    static const std::pair<Key, std::string_view> cases[] = {
+        {named_key(Enter), "ab c/defg hi"},
+        {ctrl_key('m'), "ab c/defg hi"},
+        {ctrl_key('j'), "ab c/defg hi"},
+        {ctrl_key('c'), "^C"},
+        {ctrl_key('d'), "ab c/dexg hi"},
+        {ctrl_key('z'), "ab c/dexfg hi"},
+        {ctrl_key('r'), "ax by"},         // searches back for "x"
+        {ctrl_key('s'), "ab c/defg hi"},  // forward from the new line: nothing found
+        {ctrl_key('a'), "xab c/defg hi"},
+        {named_key(Home), "xab c/defg hi"},
+        {ctrl_key('e'), "ab c/defg hix"},
+        {named_key(End), "ab c/defg hix"},
+        {ctrl_key('b'), "ab c/dxefg hi"},
+        {named_key(Left), "ab c/dxefg hi"},
+        {ctrl_key('f'), "ab c/defxg hi"},
+        {named_key(Right), "ab c/defxg hi"},
+        {alt_key('b'), "ab c/xdefg hi"},
+        {named_key(Left, true), "ab c/xdefg hi"},
+        {alt_key('f'), "ab c/defgx hi"},
+        {named_key(Right, true), "ab c/defgx hi"},
+        {ctrl_key('h'), "ab c/dxfg hi"},
+        {named_key(Backspace), "ab c/dxfg hi"},
+        {named_key(Delete), "ab c/dexg hi"},
+        {ctrl_key('k'), "ab c/dex"},
+        {ctrl_key('u'), "xfg hi"},
+        {ctrl_key('w'), "ab xfg hi"},
+        {named_key(Backspace, true), "ab c/xfg hi"},
+        {alt_key('d'), "ab c/dex hi"},
+        {ctrl_key('y'), "ab c/dezzxfg hi"},
+        {ctrl_key('t'), "ab c/dfexg hi"},
+        {ctrl_key('l'), "ab c/dexfg hi"},
+        {ctrl_key('p'), "ax byx"},
+        {named_key(Up), "ax byx"},
+        {ctrl_key('n'), "ab c/dexfg hi"},  // already the newest
+        {named_key(Down), "ab c/dexfg hi"},
+        {alt_key('<'), "fixx"},
+        {alt_key('>'), "ab c/dexfg hi"},
+        {named_key(Tab), "ab c/delixfg hi"},
+        {named_key(Escape), "ab c/defg hi"},  // Alt-x does nothing
+    };
+    EditorConfig config;
+    config.completer = [](std::string_view, std::size_t) {
+        return Completion{3, {{"", "c/deli"}}};
+    };
+    Session s({80, 25}, true, config);
+    const auto rows = ConsoleEditor::edit_keys();
+    ASSERT_EQ(rows.size(), std::size(cases));
+    for (const auto& row : rows) {
+        const KeyMods m = row.key.mods;
+        const Key key{row.key.name, row.key.ch, m == KeyMods::Ctrl || m == KeyMods::Word,
+                      m == KeyMods::Alt};
+        SCOPED_TRACE(::testing::Message() << "key " << static_cast<int>(key.name) << " "
+                                          << static_cast<char>(key.ch) << " " << key.ctrl);
+        const auto* c = std::find_if(std::begin(cases), std::end(cases),
+                                     [&](auto& e) { return same(e.first, key); });
+        ASSERT_NE(c, std::end(cases));
+        s.editor.set_history({"fix", "ax by"});
+        s.start();
+        s.type(
+            "zz\x17"
+            "ab c/defg hi←←←←←");
+        s.press(key);
+        if (!s.result) s.type("x\r");
+        EXPECT_EQ(s.result->outcome == ReadOutcome::Interrupted ? "^C" : s.result->text, c->second);
+    }
+}
+
 TEST(ConsoleEditor, Outcomes) {
     Session s;
     s.editor.set_history({"old"});
@@ -334,10 +410,6 @@ TEST(CompletionListing, CommonPrefixAndRows) {
     EXPECT_EQ(listing_rows(names, 13), (Lines{"a    d", "bb   e", "ccc"}));
     EXPECT_EQ(listing_rows({"very-long-name"}, 5), Lines{"very-long-name"});
     EXPECT_EQ(listing_rows({"\x1b[31m"}, 20), Lines{"^[[31m"});
-}
-
-bool same(const std::optional<Key>& a, const Key& b) {
-    return a && a->name == b.name && a->ch == b.ch && a->ctrl == b.ctrl && a->alt == b.alt;
 }
 
 TEST(ConsoleKeyDecoder, SurrogatesModifiersAndNamedKeys) {
