@@ -8,6 +8,7 @@
 #include "common/text.hpp"
 #include "exec/exec.hpp"
 #include "expand/pattern.hpp"
+#include "lexer/lexer.hpp"
 #include "platform/platform.hpp"
 
 namespace kiln {
@@ -74,43 +75,82 @@ std::string substitute_command(ShellState& state, std::string_view inner) {
     return text;
 }
 
-// Expands the dollar form at `pos` (a '$' that is not the last character) into `out` and
-// returns the index where the scan goes on.
-std::size_t expand_dollar(ShellState& state, std::string_view text, std::size_t pos,
-                          std::string& out) {
+// One dollar form of a text: what it names and where the text goes on after it.
+struct DollarForm {
+    enum class Kind { Literal, Parameter, Command } kind = Kind::Literal;
+    std::string_view inner;  // the parameter's name, or the command's text
+    std::size_t end = 0;
+};
+
+// Inside double quotes a command's own quotes hide its parentheses, as they did when the
+// lexer took the word; in unquoted text parentheses alone are counted.
+std::size_t find_command_end(std::string_view text, std::size_t open, bool quoted) {
+    if (!quoted) return find_closing(text, open, '(', ')');
+    const auto end = find_substitution_end(text, open + 1);
+    return end && *end != std::string_view::npos ? *end - 1 : std::string_view::npos;
+}
+
+// Reads the dollar form at `pos`, a '$' that is not the last character.
+DollarForm read_dollar_form(std::string_view text, std::size_t pos, bool quoted) {
+    using Kind = DollarForm::Kind;
     const char c = text[pos + 1];
     if (c == '?' || c == '$' || c == '#' || c == '*' || c == '@' || (c >= '0' && c <= '9')) {
-        append_var(state, text.substr(pos + 1, 1), out);  // $10 is $1 and a literal 0
-        return pos + 2;
+        return {Kind::Parameter, text.substr(pos + 1, 1), pos + 2};  // $10 is $1 and a 0
     }
     if (c == '{' || c == '(') {
-        const std::size_t close = find_closing(text, pos + 1, c, c == '{' ? '}' : ')');
-        if (close == std::string_view::npos) {
-            out += '$';  // unmatched: the '$' is literal and the scan goes on after it
-            return pos + 1;
-        }
+        const std::size_t close = c == '{' ? find_closing(text, pos + 1, '{', '}')
+                                           : find_command_end(text, pos + 1, quoted);
+        // Unmatched: the '$' is literal and the scan goes on after it.
+        if (close == std::string_view::npos) return {Kind::Literal, {}, pos + 1};
         const std::string_view inner = text.substr(pos + 2, close - pos - 2);
-        if (c == '{') {
-            append_var(state, inner, out);  // ${A:-b} is just a name without a value
-        } else {
-            std::string captured = substitute_command(state, inner);
-            if (out.empty()) {
-                out = std::move(captured);  // a large capture is not copied again
-            } else {
-                out += captured;
-            }
-        }
-        return close + 1;
+        return {c == '{' ? Kind::Parameter : Kind::Command, inner, close + 1};
     }
     if (is_name_start(c)) {
         std::size_t end = pos + 2;
         while (end < text.size() && is_name_char(text[end]))
             ++end;
-        append_var(state, text.substr(pos + 1, end - pos - 1), out);
-        return end;
+        return {Kind::Parameter, text.substr(pos + 1, end - pos - 1), end};
     }
-    out += '$';  // "$%", "$-", "$!" stay as typed
-    return pos + 1;
+    return {Kind::Literal, {}, pos + 1};  // "$%", "$-", "$!" stay as typed
+}
+
+// Expands the dollar form at `pos` (a '$' that is not the last character) into `out` and
+// returns the index where the scan goes on.
+std::size_t expand_dollar(ShellState& state, std::string_view text, std::size_t pos, bool quoted,
+                          std::string& out) {
+    const DollarForm form = read_dollar_form(text, pos, quoted);
+    switch (form.kind) {
+        case DollarForm::Kind::Literal:
+            out += '$';
+            break;
+        case DollarForm::Kind::Parameter:
+            append_var(state, form.inner, out);  // ${A:-b} is just a name without a value
+            break;
+        case DollarForm::Kind::Command: {
+            std::string captured = substitute_command(state, form.inner);
+            if (out.empty()) {
+                out = std::move(captured);  // a large capture is not copied again
+            } else {
+                out += captured;
+            }
+            break;
+        }
+    }
+    return form.end;
+}
+
+// Expands the dollar forms of `text` onto the end of `out`, so that the segments of a word
+// build its text in one string without a temporary for each. `quoted`: the text was written
+// inside double quotes.
+void append_params(ShellState& state, std::string_view text, bool quoted, std::string& out) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == '$' && i + 1 < text.size()) {
+            i = expand_dollar(state, text, i, quoted, out);
+        } else {
+            out += text[i++];
+        }
+    }
 }
 
 // The fields of one word while they are being built.
@@ -126,7 +166,8 @@ void expand_unquoted(ShellState& state, std::string_view text, Fields& fields) {
     bool pattern = fields.pattern || has_pattern_chars(text);
     TildeSplit tilde = fields.have ? TildeSplit{std::nullopt, text} : split_tilde(text);
     if (tilde.home) fields.current += *tilde.home;
-    const std::string value = expand_params(state, tilde.rest);
+    std::string value;
+    append_params(state, tilde.rest, false, value);
     // Every separator cuts: two in a row leave an empty field between them.
     std::size_t start = 0;
     while (true) {
@@ -145,27 +186,10 @@ void expand_unquoted(ShellState& state, std::string_view text, Fields& fields) {
 
 }  // namespace
 
-namespace {
-
-// Expands the dollar forms of `text` onto the end of `out`, so that the segments of a word
-// build its text in one string without a temporary for each.
-void append_params(ShellState& state, std::string_view text, std::string& out) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        if (text[i] == '$' && i + 1 < text.size()) {
-            i = expand_dollar(state, text, i, out);
-        } else {
-            out += text[i++];
-        }
-    }
-}
-
-}  // namespace
-
 std::string expand_params(ShellState& state, std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    append_params(state, text, out);
+    append_params(state, text, false, out);
     return out;
 }
 
@@ -223,7 +247,7 @@ void expand_word_into(ShellState& state, const Word& word, std::vector<std::stri
                 fields.have = true;
                 break;
             case Quote::Double:
-                append_params(state, seg.text, fields.current);
+                append_params(state, seg.text, true, fields.current);
                 fields.have = true;
                 break;
             case Quote::None:
@@ -242,12 +266,12 @@ std::string expand_word_single(ShellState& state, const Word& word) {
                 out += seg.text;
                 break;
             case Quote::Double:
-                append_params(state, seg.text, out);
+                append_params(state, seg.text, true, out);
                 break;
             case Quote::None: {
                 TildeSplit tilde = out.empty() ? split_tilde(seg.text) : TildeSplit{{}, seg.text};
                 if (tilde.home) out += *tilde.home;
-                append_params(state, tilde.rest, out);
+                append_params(state, tilde.rest, false, out);
                 break;
             }
         }

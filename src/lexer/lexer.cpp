@@ -11,7 +11,7 @@
 namespace kiln {
 namespace {
 
-constexpr std::string_view kDoubleQuoteSpecials = "\\\"";
+constexpr std::string_view kDoubleQuoteSpecials = "\\\"$";
 
 // Characters that end a run of ordinary word characters.
 bool ends_ordinary_run(char c) {
@@ -67,21 +67,6 @@ bool all_ascii_digits(std::string_view text) {
         if (c < '0' || c > '9') return false;
     }
     return true;
-}
-
-// Double-quoted text is scanned for `$(` only at expansion, where nesting deeper than the
-// parser takes would be lexed again at every level, and every unclosed `$(` would cost
-// another scan of the rest: such text is refused here, as nesting outside quotes is.
-bool nests_too_deep(std::string_view text) {
-    std::size_t depth = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '(' && (depth > 0 || (i > 0 && text[i - 1] == '$'))) {
-            if (++depth > kMaxParseDepth) return true;
-        } else if (text[i] == ')' && depth > 0) {
-            --depth;
-        }
-    }
-    return false;
 }
 
 class Lexer {
@@ -378,7 +363,8 @@ Result<void, std::string> Lexer::read_single_quoted() {
 // Inside double quotes a backslash escapes only `"`, `\`, the backquote and `$`; before any
 // other character it is kept. An escaped `$` must stay a literal dollar sign, and Double text
 // is scanned for dollar forms later, so it closes the Double segment and goes into a Single
-// segment of its own.
+// segment of its own. A `$(` is taken verbatim up to the parenthesis that closes it, so that
+// the quotes of the command inside belong to it and not to this text.
 Result<void, std::string> Lexer::read_double_quoted() {
     flush_pending();
     std::string text;
@@ -388,16 +374,28 @@ Result<void, std::string> Lexer::read_double_quoted() {
         const std::size_t j = text_.find_first_of(kDoubleQuoteSpecials, i);
         if (j == std::string_view::npos) return fail(std::string("unterminated double quote"));
         text.append(text_.substr(i, j - i));
+        const char next = j + 1 < text_.size() ? text_[j + 1] : '\0';
         if (text_[j] == '"') {
             i = j + 1;
             break;
         }
-        const char next = j + 1 < text_.size() ? text_[j + 1] : '\0';
-        if (next == '"' || next == '\\' || next == '`') {
+        if (text_[j] == '$') {
+            if (next != '(') {
+                text += '$';
+                i = j + 1;
+                continue;
+            }
+            auto end = find_substitution_end(text_, j + 2);
+            if (!end) return fail(std::move(end).error());
+            // Unclosed, it takes the rest of the text, and the double quote is then unclosed.
+            if (*end == std::string_view::npos)
+                return fail(std::string("unterminated double quote"));
+            text.append(text_.substr(j, *end - j));
+            i = *end;
+        } else if (next == '"' || next == '\\' || next == '`') {
             text += next;
             i = j + 2;
         } else if (next == '$') {
-            if (nests_too_deep(text)) return fail(std::string("nesting too deep"));
             if (!text.empty()) segs_.push_back(TokSeg{std::exchange(text, {}), Quote::Double});
             segs_.push_back(TokSeg{"$", Quote::Single});
             made_segment = true;
@@ -407,7 +405,6 @@ Result<void, std::string> Lexer::read_double_quoted() {
             i = j + 1;
         }
     }
-    if (nests_too_deep(text)) return fail(std::string("nesting too deep"));
     if (!text.empty() || !made_segment) segs_.push_back(TokSeg{std::move(text), Quote::Double});
     in_word_ = true;
     pos_ = i;
@@ -415,6 +412,43 @@ Result<void, std::string> Lexer::read_double_quoted() {
 }
 
 }  // namespace
+
+// The levels still open are kept in a string: `)` for a parenthesis or `$(`, `"` for double
+// quotes inside the command. Single quotes and backslashes are skipped over in place.
+Result<std::size_t, std::string> find_substitution_end(std::string_view text, std::size_t pos) {
+    std::string open(1, ')');
+    while (pos < text.size()) {
+        const char c = text[pos];
+        const bool quoted = open.back() == '"';
+        if (c == '\\') {
+            pos += 2;
+        } else if (quoted && c == '"') {
+            open.pop_back();
+            ++pos;
+        } else if (quoted) {
+            const bool nested = c == '$' && pos + 1 < text.size() && text[pos + 1] == '(';
+            if (nested) open += ')';
+            pos += nested ? 2 : 1;
+        } else if (c == '\'') {
+            pos = text.find('\'', pos + 1);
+            if (pos == std::string_view::npos) break;
+            ++pos;
+        } else if (c == '"' || c == '(') {
+            open += c == '"' ? '"' : ')';
+            ++pos;
+        } else if (c == ')') {
+            open.pop_back();
+            ++pos;
+            if (open.empty()) return pos;
+        } else {
+            ++pos;
+        }
+        if (open.size() > static_cast<std::size_t>(kMaxParseDepth)) {
+            return fail(std::string("nesting too deep"));
+        }
+    }
+    return std::string_view::npos;
+}
 
 Result<TokenList, std::string> tokenize(std::string_view text) {
     Lexer lexer(text);
