@@ -139,6 +139,22 @@ std::size_t expand_dollar(ShellState& state, std::string_view text, std::size_t 
     return form.end;
 }
 
+// True when unquoted text holds a pattern character of its own, outside its dollar forms:
+// what a variable or a command substitution yields, or holds in its text, is not typed.
+bool has_typed_pattern_chars(std::string_view text) {
+    if (!has_pattern_chars(text)) return false;
+    for (std::size_t i = 0; i < text.size();) {
+        if (text[i] == '$' && i + 1 < text.size()) {
+            i = read_dollar_form(text, i, false).end;
+        } else if (text[i] == '*' || text[i] == '?' || text[i] == '[') {
+            return true;
+        } else {
+            ++i;
+        }
+    }
+    return false;
+}
+
 // Expands the dollar forms of `text` onto the end of `out`, so that the segments of a word
 // build its text in one string without a temporary for each. `quoted`: the text was written
 // inside double quotes.
@@ -163,7 +179,7 @@ struct Fields {
 
 void expand_unquoted(ShellState& state, std::string_view text, Fields& fields) {
     // Only pattern characters typed unquoted set the flag, never those an expansion yields.
-    bool pattern = fields.pattern || has_pattern_chars(text);
+    bool pattern = fields.pattern || has_typed_pattern_chars(text);
     TildeSplit tilde = fields.have ? TildeSplit{std::nullopt, text} : split_tilde(text);
     if (tilde.home) fields.current += *tilde.home;
     std::string value;
