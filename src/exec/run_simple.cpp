@@ -64,11 +64,15 @@ int store(ShellState& state, int status) {
     return status;
 }
 
-int run_assignments(ShellState& state, std::span<const Assignment> assigns) {
+// The status is that of the last command substitution in the command, so that
+// `x=$(cmd) || handle` sees cmd fail; 0 when it ran none.
+int run_assignments(ShellState& state, std::span<const Assignment> assigns,
+                    std::uint64_t substitutions_before) {
     bool ok = true;
     for (const Assignment& a : assigns)
         ok &= assign(state, a.name, expand_word_single(state, a.value));
-    return store(state, ok ? 0 : 1);
+    if (!ok) return store(state, 1);
+    return store(state, state.substitutions != substitutions_before ? state.last_status : 0);
 }
 
 // Prefix assignments live for the duration of a builtin or function call: set on
@@ -181,13 +185,14 @@ int call_program(ShellState& state, const Simple& cmd, std::vector<std::string> 
 }  // namespace
 
 int run_simple(ShellState& state, const Simple& cmd, InputData input, Capture capture) {
+    const std::uint64_t substitutions = state.substitutions;
     std::vector<std::string> argv = expand_words(state, cmd.words);
     std::optional<RedirectPlan> plan = plan_redirects(state, cmd.redirects);
     // A command substitution in the words may have hit exit, Ctrl-C or the nesting bound; the
     // command itself then does not run.
     if (should_unwind(state)) return state.last_status;
     if (!plan) return store(state, 1);
-    if (argv.empty()) return run_assignments(state, cmd.assigns);
+    if (argv.empty()) return run_assignments(state, cmd.assigns, substitutions);
     apply_alias(state, argv);
     if (plan->input) input = std::move(plan->input);
 

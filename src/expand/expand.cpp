@@ -69,6 +69,7 @@ void append_var(const ShellState& state, std::string_view name, std::string& out
 std::string substitute_command(ShellState& state, std::string_view inner) {
     platform::Spool captured;
     run_text(state, inner, std::nullopt, &captured, SyntaxErrors::MessageOnly);
+    ++state.substitutions;
     std::string text = take_valid_utf8(captured.take());
     while (!text.empty() && text.back() == '\n')
         text.pop_back();

@@ -56,6 +56,9 @@ struct ShellState {
     // copying its body (paid for by the function-call shape of bench/language.sh).
     std::shared_ptr<const void> tree_memory;
     std::int32_t last_status = 0;
+    // Command substitutions run so far: a command of assignments only takes the status of
+    // its last one, so it must tell whether its words ran any.
+    std::uint64_t substitutions = 0;
     std::uint32_t break_count = 0;     // enclosing loops still to leave
     std::uint32_t continue_count = 0;  // pending continue steps
     // Ctrl-C arrived while a command line ran: everything unwinds, like a pending exit,
