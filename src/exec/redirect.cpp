@@ -34,36 +34,43 @@ platform::OsResult<platform::Handle> open_for_output(const std::string& path, bo
     return platform::open_for_write(path, append);
 }
 
-void deliver_output(const ShellState& state, platform::Spool bytes,
+namespace {
+
+// Reports a file that could not be opened or written as "kiln: {path}: {error}"; false then.
+bool reported(const ShellState& state, const std::string& path,
+              const platform::OsResult<void>& result) {
+    if (!result) report(state, path + ": " + platform::describe(result.error()));
+    return result.has_value();
+}
+
+}  // namespace
+
+bool deliver_output(const ShellState& state, platform::Spool bytes,
                     const std::optional<OutputTarget>& target, Capture capture) {
     if (target) {
         auto file = open_for_output(target->path, target->append);
-        if (!file) {
-            report(state, target->path + ": " + platform::describe(file.error()));
-            return;
-        }
-        (void)platform::write_all(*file, std::move(bytes));
-    } else if (capture != nullptr) {
+        if (!file) return reported(state, target->path, fail(std::move(file).error()));
+        return reported(state, target->path, platform::write_all(*file, std::move(bytes)));
+    }
+    if (capture != nullptr) {
         // Pipelines hand whole outputs along; an empty capture takes the buffer without a copy.
         (void)capture->append(std::move(bytes));
     } else if (!bytes.empty()) {  // most builtins print nothing: no flush, no system call
         platform::write_stdout(bytes.view());
     }
+    return true;
 }
 
-void deliver_errors(const ShellState& state, std::string_view bytes,
+bool deliver_errors(const ShellState& state, std::string_view bytes,
                     const std::optional<std::string>& path) {
-    if (bytes.empty()) return;
+    if (bytes.empty()) return true;
     if (!path) {
         write_error_output(state, bytes);
-        return;
+        return true;
     }
     auto file = open_for_output(*path, false);
-    if (!file) {
-        report(state, *path + ": " + platform::describe(file.error()));
-        return;
-    }
-    (void)platform::write_all(*file, bytes);
+    if (!file) return reported(state, *path, fail(std::move(file).error()));
+    return reported(state, *path, platform::write_all(*file, bytes));
 }
 
 }  // namespace kiln

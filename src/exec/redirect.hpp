@@ -32,13 +32,14 @@ std::optional<RedirectPlan> plan_redirects(ShellState& state, std::span<const Re
 platform::OsResult<platform::Handle> open_for_output(const std::string& path, bool append);
 
 // Writes standard output bytes to the target file, else appends them to the capture (taking
-// the buffer whole when the capture is empty), else writes them to the shell's output.
-void deliver_output(const ShellState& state, platform::Spool bytes,
+// the buffer whole when the capture is empty), else writes them to the shell's output. False
+// when the target file could not be opened or written: that is reported, and fails the command.
+bool deliver_output(const ShellState& state, platform::Spool bytes,
                     const std::optional<OutputTarget>& target, Capture capture);
 
 // Writes a builtin's error bytes to the `2>` file (opened only when there are bytes), else to
-// the current standard error.
-void deliver_errors(const ShellState& state, std::string_view bytes,
+// the current standard error. False, reported, when the file could not be opened or written.
+bool deliver_errors(const ShellState& state, std::string_view bytes,
                     const std::optional<std::string>& path);
 
 }  // namespace kiln

@@ -137,19 +137,21 @@ int call_function(ShellState& state, const Simple& cmd, const std::shared_ptr<co
     state.positional.assign(std::make_move_iterator(argv.begin() + 1),
                             std::make_move_iterator(argv.end()));
     int status = 0;
+    bool delivered = true;
     if (plan.out) {
         platform::Spool out;
         status = evaluate(state, body, std::move(input), &out);
-        deliver_output(state, std::move(out), plan.out, nullptr);
+        delivered = deliver_output(state, std::move(out), plan.out, nullptr);
     } else {
         status = evaluate(state, body, std::move(input), capture);
     }
     state.positional = std::move(saved);
     if (state.return_pending) {
         state.return_pending = false;
-        return store(state, state.return_status);
+        status = store(state, state.return_status);
     }
-    return status;
+    // Output that did not reach its file fails the call, whatever the body's status.
+    return delivered ? status : store(state, 1);
 }
 
 int call_builtin(ShellState& state, const Simple& cmd, const Builtin& builtin,
@@ -168,9 +170,10 @@ int call_builtin(ShellState& state, const Simple& cmd, const Builtin& builtin,
     platform::Spool out = io.pass_input ? std::move(*input) : platform::Spool();
     input.reset();
     (void)out.append(std::move(io.out));
-    deliver_output(state, std::move(out), plan.out, capture);
-    deliver_errors(state, io.err, plan.err);
-    return store(state, status);
+    // Output or errors that did not reach their file fail the builtin, whatever it returned.
+    const bool delivered = deliver_output(state, std::move(out), plan.out, capture);
+    const bool errors_delivered = deliver_errors(state, io.err, plan.err);
+    return store(state, delivered && errors_delivered ? status : 1);
 }
 
 int call_program(ShellState& state, const Simple& cmd, std::vector<std::string> argv,
