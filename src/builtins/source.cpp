@@ -30,8 +30,10 @@ int builtin_source(ShellState& state, std::span<const std::string> args, std::st
         io.err += "source: " + file + ": " + text.error() + "\n";
         return 1;
     }
-    // The file's commands print through their own command frames, not through io.
-    return run_source(state, *text);
+    // The file's commands take the command's input and print where the command prints, each
+    // through its own command frame, not through io.
+    InputData input = io.input_data != nullptr ? std::move(*io.input_data) : std::nullopt;
+    return run_text(state, *text, std::move(input), io.capture, SyntaxErrors::SetStatus);
 }
 
 }  // namespace kiln

@@ -159,6 +159,13 @@ int call_builtin(ShellState& state, const Simple& cmd, const Builtin& builtin,
                  Capture capture) {
     BuiltinIo io;
     io.input_owned = input.has_value();
+    platform::Spool held;  // what the text of `source` prints, while a `>` file waits for it
+    std::optional<StderrScope> text_errors;
+    if (builtin.runs_text) {
+        io.input_data = &input;
+        io.capture = plan.out ? &held : capture;
+        text_errors.emplace(state, plan.err);
+    }
     int status = 0;
     {
         PrefixScope prefixes(state, cmd.assigns);
@@ -167,12 +174,15 @@ int call_builtin(ShellState& state, const Simple& cmd, const Builtin& builtin,
     }
     // The input is no longer needed: it becomes the output when the builtin passed it on, and
     // is freed before the output moves on otherwise.
-    platform::Spool out = io.pass_input ? std::move(*input) : platform::Spool();
+    platform::Spool out = std::move(held);
+    if (io.pass_input) (void)out.append(std::move(*input));
     input.reset();
     (void)out.append(std::move(io.out));
     // Output or errors that did not reach their file fail the builtin, whatever it returned.
     const bool delivered = deliver_output(state, std::move(out), plan.out, capture);
-    const bool errors_delivered = deliver_errors(state, io.err, plan.err);
+    // With text run, the `2>` file is open already and takes the builtin's own errors too.
+    const bool errors_delivered =
+        deliver_errors(state, io.err, text_errors ? std::nullopt : plan.err);
     return store(state, delivered && errors_delivered ? status : 1);
 }
 

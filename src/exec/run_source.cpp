@@ -2,7 +2,6 @@
 // is evaluated. `$(...)` (from expansion) and `source` (a builtin) come back here.
 #include "exec/exec.hpp"
 #include "parser/parser.hpp"
-#include "platform/platform.hpp"
 
 namespace kiln {
 
@@ -11,10 +10,10 @@ int run_text(ShellState& state, std::string_view text, InputData input, Capture 
     auto tree = parse_text(text);
     if (tree) return evaluate(state, *tree, std::move(input), capture);
     if (errors == SyntaxErrors::MessageOnly) {
-        platform::write_stderr("kiln: " + tree.error() + "\n");
+        report(state, tree.error());
         return state.last_status;
     }
-    platform::write_stderr("kiln: syntax error: " + tree.error() + "\n");
+    report(state, "syntax error: " + tree.error());
     state.last_status = 2;
     return 2;
 }
