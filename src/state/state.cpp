@@ -97,9 +97,12 @@ Result<void, std::string> set_var(ShellState& state, std::string_view name, std:
             result = fail(refusal_reason(name, value, r.error()));
         }
     }
-    // Reassignment, the common case, replaces the value in place without building a key.
+    // Reassignment, the common case, replaces the value in place without building a key. The
+    // strings are swapped, not assigned: a short value assigned to a string would be copied
+    // into its old buffer, and `x=` after a 100 MB capture would keep the 100 MB. The old
+    // buffer goes with `value`.
     if (const auto it = state.variables.find(name); it != state.variables.end()) {
-        it->second = std::move(value);
+        it->second.swap(value);
     } else {
         state.variables.emplace(name, std::move(value));
     }
