@@ -36,7 +36,7 @@ enum class SyntaxErrors { SetStatus, MessageOnly };
 // given input and capture. A text that does not parse runs none of its commands.
 int run_text(ShellState& state, std::string_view text, InputData input, Capture capture,
              SyntaxErrors errors);
-// run_text with the shell's own streams, for typed lines, scripts, -c texts and `source`.
+// run_text with the shell's own streams, for typed lines, scripts and -c texts.
 int run_source(ShellState& state, std::string_view text);
 
 // Runs one simple command; stores the status in last_status.
