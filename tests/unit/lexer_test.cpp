@@ -62,6 +62,8 @@ TEST(Lexer, Tokens) {
         // command substitution and parameters are kept verbatim
         {"echo $(echo (x) y) z $(a\nb)", "echo $(echo (x) y) z $(a\nb)"},
         {"a$(echo \")\")\" x", "a$(echo \")\")\" x"},
+        // inside double quotes the command's own quotes hide its parentheses and quotes
+        {"\"a$(echo \")\")b\" \"$(a \\\" 'b\"')\"", "\"a$(echo \")\")b\" \"$(a \\\" 'b\"')\""},
         // redirections
         {"2>err >>log 10<in", "2> err >> log 10< in"},
         {"99999999999>f 4294967295>f 4294967296>g", "> f 4294967295> f > g"},
