@@ -7,6 +7,9 @@
 #   capture   x=$(/bin/cat f) of 100 MB of text                           goal: at most 0.25x dash
 #   builtins  cat f | cat | cat > /dev/null, 1 GiB (kiln's own cat; the others run /bin/cat)
 # and the peak memory of the three-stage pipeline (the largest process's resident set).
+# The floor of a shell that holds every stage's whole output in memory is one write of the
+# output into memory and one read of it back per stage: the last table times dash running the
+# same stages through files in /dev/shm (memory) instead of pipes, against dash's pipes.
 # Goal: at most twice the file. kiln runs the stages one after another and frees each input
 # as the next stage takes it, so about one stage's output is the floor.
 # Usage: bench/pipeline.sh [path/to/kiln]   (default: build/kiln). Needs hyperfine, GNU time.
@@ -76,3 +79,20 @@ echo
 echo "== time, $MIB MiB through kiln's own cat"
 hyperfine -N --warmup 1 --min-runs 5 \
     -n 'kiln builtins' "$KILN -c 'cat big.bin | cat | cat > /dev/null'"
+
+# ---- floor ---------------------------------------------------------------------------------
+[ -d /dev/shm ] || exit 0
+printf 'p=%s; d=/dev/shm/kiln-floor.$$\n' "$CAT" > floor.head
+{ cat floor.head; echo '$p big.bin > $d.a; $p < $d.a > $d.b; rm $d.a; $p < $d.b > /dev/null; rm $d.b'; } > big3-floor.sh
+{ cat floor.head; echo 'for i in 1 2 3 4 5; do $p mid.bin > $d.a; $p < $d.a > $d.b; rm $d.a'
+  echo '$p < $d.b > /dev/null; rm $d.b; done'; } > mid3x5-floor.sh
+echo
+echo "== floor: the same stages through memory files, run by dash"
+printf '%-10s %12s %12s %10s\n' workload pipes 'memory files' ratio
+for w in big3 mid3x5; do
+    hyperfine -N --style none --warmup 1 --min-runs 5 --export-csv "$w-floor.csv" \
+        "dash $w.sh" "dash $w-floor.sh" > /dev/null 2> "$w-floor.err" ||
+        { cat "$w-floor.err" >&2; exit 1; }
+    awk -F, -v w="$w" 'NR > 1 { m[NR - 1] = $4 }
+        END { printf "%-10s %10.3fs %10.3fs %10.2f\n", w, m[1], m[2], m[2] / m[1] }' "$w-floor.csv"
+done

@@ -98,7 +98,9 @@ void Spool::release() {
 
 // Makes room in a mapping for `more` bytes after the end, moving the string into a new
 // mapping first; a mapping grows fourfold, moved by the system without copying its pages.
-// False when the system lends no more address space.
+// False when the system lends no more address space. A child's output past its first
+// megabyte, and anything appended to a mapping, is made room for only here: the place where
+// a bound on held child output applies.
 bool Spool::reserve(std::size_t more) {
     if (!in_region()) {
         const std::size_t size = round_up(4 * (text_.size() + more), kUnit);
