@@ -96,21 +96,20 @@ Result<std::string, SpawnError> resolve_program(const SpawnRequest& request) {
 
 }  // namespace
 
-Result<Child, SpawnError> spawn(const SpawnRequest& request) {
-    // The system would cut such a string short: the program would get other arguments.
-    const auto has_nul = [](std::string_view s) { return s.find('\0') != std::string_view::npos; };
-    if (has_nul(request.program) || has_nul(request.cwd) ||
-        std::any_of(request.args.begin(), request.args.end(), has_nul) ||
-        std::any_of(
-            request.env_overrides.begin(), request.env_overrides.end(),
-            [&](const auto& entry) { return has_nul(entry.first) || has_nul(entry.second); })) {
-        return fail(SpawnError{false, "nul byte found in provided data"});
-    }
-    auto path = resolve_program(request);
-    if (!path) return fail(path.error());
+namespace {
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
+// The system would cut a string with a NUL byte short: the program would get other arguments.
+bool holds_nul(const SpawnRequest& request) {
+    const auto has_nul = [](std::string_view s) { return s.find('\0') != std::string_view::npos; };
+    return has_nul(request.program) || has_nul(request.cwd) ||
+           std::any_of(request.args.begin(), request.args.end(), has_nul) ||
+           std::any_of(
+               request.env_overrides.begin(), request.env_overrides.end(),
+               [&](const auto& entry) { return has_nul(entry.first) || has_nul(entry.second); });
+}
+
+// The child's standard streams and working directory.
+void set_file_actions(posix_spawn_file_actions_t& actions, const SpawnRequest& request) {
     const Handle* streams[3] = {request.in, request.out, request.err};
     for (int fd = 0; fd < 3; ++fd) {
         if (streams[fd] != nullptr)
@@ -119,9 +118,10 @@ Result<Child, SpawnError> spawn(const SpawnRequest& request) {
     if (auto cwd = current_dir(); !request.cwd.empty() && (!cwd || *cwd != request.cwd)) {
         posix_spawn_file_actions_addchdir_np(&actions, request.cwd.c_str());
     }
-    // Children start with default signal dispositions and an empty signal mask.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
+}
+
+// Children start with default signal dispositions and an empty signal mask.
+void set_default_signals(posix_spawnattr_t& attr) {
     sigset_t all;
     sigset_t none;
     sigfillset(&all);
@@ -129,6 +129,21 @@ Result<Child, SpawnError> spawn(const SpawnRequest& request) {
     posix_spawnattr_setsigdefault(&attr, &all);
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+}
+
+}  // namespace
+
+Result<Child, SpawnError> spawn(const SpawnRequest& request) {
+    if (holds_nul(request)) return fail(SpawnError{false, "nul byte found in provided data"});
+    auto path = resolve_program(request);
+    if (!path) return fail(path.error());
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    set_file_actions(actions, request);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    set_default_signals(attr);
 
     std::vector<std::string> argv_store;
     argv_store.push_back(request.program);
