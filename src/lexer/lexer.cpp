@@ -302,8 +302,10 @@ void Lexer::read_backslash() {
         ++pos_;
         return;
     }
-    if (text_[pos_ + 1] == '\n') {
-        pos_ += 2;
+    // A continuation: the backslash and the line end vanish, also when the line ends in CR LF.
+    const std::size_t line_end = text_.substr(pos_ + 1, 2) == "\r\n" ? 2 : 1;
+    if (text_[pos_ + line_end] == '\n') {
+        pos_ += 1 + line_end;
         return;
     }
     const Decoded next = decode_utf8(text_, pos_ + 1);

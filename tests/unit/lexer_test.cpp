@@ -58,7 +58,7 @@ TEST(Lexer, Tokens) {
         {"a\\\nb \\\n c", "ab c"},  // a continuation then a blank ends no word
         {"\\$x \\\\ \\\" \\# \\{ \\}", "'$'x '\\' '\"' '#' '{' '}'"},
         {"\\\xC2\xA0x \\\xC3\xA9 \\\xff", "'\xC2\xA0'x \\\xC3\xA9 \\\xff"},  // Unicode blanks too
-        {"a\\\r\nb", "a'\r' Newline b"},
+        {"a\\\r\nb \\\r\n c\\\rd \\\r", "ab c'\r'd '\r'"},  // CR LF continues as LF does
         // command substitution and parameters are kept verbatim
         {"echo $(echo (x) y) z $(a\nb)", "echo $(echo (x) y) z $(a\nb)"},
         {"a$(echo \")\")\" x", "a$(echo \")\")\" x"},
