@@ -1,9 +1,11 @@
 // The line editor on Windows: the console editor fed with the console's key events when
-// standard input is a console, plain line reads otherwise.
+// standard input is a console, plain line reads otherwise. It draws with escape sequences
+// where the console takes them and with the classic console calls where it does not.
 //
 // While a line is read the console's input is switched to raw key events, with processed
 // input off so that Ctrl-C arrives as a key; the mode is put back before the line is
 // returned, so a program started for the line gets Ctrl-C as usual.
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +13,7 @@
 
 #include "editor/console_editor.hpp"
 #include "editor/console_key_decoder.hpp"
+#include "editor/console_screen.hpp"
 #include "editor/line_editor.hpp"
 #include "platform/platform.hpp"
 #include "platform/windows_detail.hpp"
@@ -24,38 +27,60 @@ bool console_mode(HANDLE h, DWORD& mode) {
     return h != nullptr && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
 }
 
-// The editor's output as UTF-16 on a console screen buffer with VT processing on.
-class ConsoleWriter : public ConsoleOutput {
+// A console screen buffer through the system's calls.
+class WindowsScreen : public ConsoleScreen {
 public:
-    explicit ConsoleWriter(HANDLE out) : out_(out) {}
+    explicit WindowsScreen(HANDLE out) : out_(out) {}
 
-    void write(std::string_view bytes) override {
-        const std::wstring text = platform::detail::wide(bytes);
-        std::wstring_view rest = text;
-        while (!rest.empty()) {
-            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(rest.size(), 8192));
-            DWORD written = 0;
-            if (!WriteConsoleW(out_, rest.data(), chunk, &written, nullptr) || written == 0) return;
-            rest.remove_prefix(written);
+    bool enable_vt() override {
+        DWORD mode = 0;
+        if (!console_mode(out_, mode)) return false;
+        if (SetConsoleMode(out_,
+                           mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+            return true;
+        }
+        // Refused (before Windows 10, or its legacy console): CR and LF must still work.
+        (void)SetConsoleMode(out_, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT);
+        return false;
+    }
+
+    void write_text(std::string_view utf8) override { platform::detail::write_console(out_, utf8); }
+
+    bool info(ScreenInfo& out) override {
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        if (!GetConsoleScreenBufferInfo(out_, &info)) return false;
+        const auto at_least_1 = [](SHORT n) {
+            return static_cast<std::size_t>(std::max<SHORT>(n, 1));
+        };
+        out.columns = at_least_1(info.dwSize.X);
+        out.rows = at_least_1(info.dwSize.Y);
+        out.window_top = static_cast<std::size_t>(std::max<SHORT>(info.srWindow.Top, 0));
+        out.window_rows = at_least_1(info.srWindow.Bottom - info.srWindow.Top + 1);
+        out.cursor = {static_cast<std::size_t>(std::max<SHORT>(info.dwCursorPosition.X, 0)),
+                      static_cast<std::size_t>(std::max<SHORT>(info.dwCursorPosition.Y, 0))};
+        return true;
+    }
+
+    void set_cursor(ScreenPos pos) override { SetConsoleCursorPosition(out_, coord(pos)); }
+
+    // Blank cells take the colours of the text written now.
+    void blank(ScreenPos from, std::size_t count) override {
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        DWORD done = 0;
+        const auto cells = static_cast<DWORD>(count);
+        FillConsoleOutputCharacterW(out_, L' ', cells, coord(from), &done);
+        if (GetConsoleScreenBufferInfo(out_, &info)) {
+            FillConsoleOutputAttribute(out_, info.wAttributes, cells, coord(from), &done);
         }
     }
 
-    // Lines wrap at the buffer's width; a page is what the window shows.
-    ConsoleSize size() override {
-        CONSOLE_SCREEN_BUFFER_INFO info;
-        if (!GetConsoleScreenBufferInfo(out_, &info)) return {};
-        const auto rows = info.srWindow.Bottom - info.srWindow.Top + 1;
-        return {static_cast<std::size_t>(std::max<SHORT>(info.dwSize.X, 1)),
-                static_cast<std::size_t>(std::max(rows, 1))};
-    }
-
-    std::size_t cursor_col() {
-        CONSOLE_SCREEN_BUFFER_INFO info;
-        if (!GetConsoleScreenBufferInfo(out_, &info)) return 0;
-        return static_cast<std::size_t>(std::max<SHORT>(info.dwCursorPosition.X, 0));
-    }
-
 private:
+    static COORD coord(ScreenPos pos) {
+        constexpr std::size_t kMax = 0x7FFF;
+        return {static_cast<SHORT>(std::min(pos.col, kMax)),
+                static_cast<SHORT>(std::min(pos.row, kMax))};
+    }
+
     HANDLE out_;
 };
 
@@ -101,9 +126,9 @@ public:
     explicit WindowsLineEditor(const EditorConfig& config)
         : config_(config),
           in_(GetStdHandle(STD_INPUT_HANDLE)),
-          out_(console_output()),
-          writer_(out_),
-          core_(config, writer_) {}
+          screen_(console_output()),
+          output_(screen_),
+          core_(config, output_) {}
 
     void attach(EditorHooks* hooks) override { core_.attach(hooks); }
 
@@ -122,11 +147,23 @@ public:
         return {};
     }
 
+    // The editor when both input and a screen are consoles; else a plain read, after the
+    // plain prompt when someone is typing at a console.
     ReadResult read_line(const std::string& prompt) override {
         DWORD mode = 0;
-        if (out_ == nullptr || !console_mode(in_, mode)) return read_plain_line();
+        const bool typed = console_mode(in_, mode);
+        ScreenInfo info;
+        if (!typed || !screen_.info(info)) {
+            if (typed) platform::write_stderr(prompt);
+            return read_plain_line();
+        }
+        return edit_line(prompt);
+    }
+
+private:
+    ReadResult edit_line(const std::string& prompt) {
         RawInput raw(in_);
-        core_.start(prompt, writer_.cursor_col());
+        core_.start(prompt, output_.cursor_col());
         KeyDecoder decoder;
         while (true) {
             // Draw only before waiting: keys that came together (a paste) are drawn once.
@@ -148,27 +185,22 @@ public:
         }
     }
 
-private:
-    // The console screen the editor draws on, with VT processing on: standard output when it
-    // is a console, else standard error; null when neither is (or VT cannot be enabled), and
-    // then the lines are read plainly.
+    // The console screen the editor draws on: standard output when it is a console, else
+    // standard error; when neither is, a screen that cannot be examined, and lines are read
+    // plainly.
     static HANDLE console_output() {
         for (DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
             HANDLE h = GetStdHandle(which);
             DWORD mode = 0;
-            if (!console_mode(h, mode)) continue;
-            const DWORD wanted =
-                mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING;
-            if (SetConsoleMode(h, wanted)) return h;
-            return nullptr;
+            if (console_mode(h, mode)) return h;
         }
         return nullptr;
     }
 
     EditorConfig config_;
     HANDLE in_;
-    HANDLE out_;
-    ConsoleWriter writer_;
+    WindowsScreen screen_;
+    ScreenOutput output_;
     ConsoleEditor core_;
 };
 

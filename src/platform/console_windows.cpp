@@ -6,8 +6,30 @@
 #include <cstdio>
 
 #include "platform/platform.hpp"
+#include "platform/win_text.hpp"
 
 namespace kiln::platform {
+
+namespace detail {
+
+// The console shows text: the bytes as UTF-8, each invalid sequence as U+FFFD, so that
+// nothing after a bad byte goes missing.
+void write_console(HANDLE h, std::string_view bytes) {
+    const std::u16string text = win::to_utf16(bytes);
+    std::u16string_view rest(text);
+    while (!rest.empty()) {
+        const auto chunk = static_cast<DWORD>(win::console_chunk(rest, 8192));
+        DWORD written = 0;
+        if (!WriteConsoleW(h, reinterpret_cast<const wchar_t*>(rest.data()), chunk, &written,
+                           nullptr) ||
+            written == 0) {
+            return;
+        }
+        rest.remove_prefix(std::min<std::size_t>(written, rest.size()));
+    }
+}
+
+}  // namespace detail
 
 using namespace detail;
 
@@ -16,21 +38,6 @@ namespace {
 bool is_console(HANDLE h) {
     DWORD mode = 0;
     return h != nullptr && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
-}
-
-// The console shows text: the bytes as UTF-8, each invalid sequence as U+FFFD, so that
-// nothing after a bad byte goes missing.
-void write_console(HANDLE h, std::string_view bytes) {
-    const std::wstring text = wide(bytes);
-    std::wstring_view rest(text);
-    while (!rest.empty()) {
-        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(rest.size(), 8192));
-        // Keep a surrogate pair together.
-        if (chunk < rest.size() && rest[chunk - 1] >= 0xD800 && rest[chunk - 1] <= 0xDBFF) --chunk;
-        DWORD written = 0;
-        if (!WriteConsoleW(h, rest.data(), chunk, &written, nullptr) || written == 0) return;
-        rest.remove_prefix(written);
-    }
 }
 
 void write_std(DWORD which, std::string_view bytes) {

@@ -1,6 +1,8 @@
 // Windows text and path rules that need no system call.
 #include "platform/win_text.hpp"
 
+#include <algorithm>
+
 #include "common/text.hpp"
 
 namespace kiln::platform::win {
@@ -97,6 +99,12 @@ std::string to_utf8(std::u16string_view text, bool* valid) {
     return out;
 }
 
+std::size_t console_chunk(std::u16string_view text, std::size_t limit) {
+    if (text.size() <= limit) return text.size();
+    const char16_t last = text[limit - 1];
+    return last >= 0xD800 && last <= 0xDBFF && limit > 1 ? limit - 1 : limit;
+}
+
 bool is_separator(char c) {
     return c == '/' || c == '\\';
 }
@@ -189,6 +197,29 @@ std::string normalize_path(std::string_view path) {
         out += names[n];
     }
     return out.empty() ? "." : out;
+}
+
+std::string extended_path(std::string_view path) {
+    const bool verbatim = path.size() >= 4 && is_share_prefix(path) &&
+                          (path[2] == '?' || path[2] == '.') && is_separator(path[3]);
+    if (verbatim || !is_absolute(path)) return std::string(path);
+    std::string out = normalize_path(path);
+    std::replace(out.begin(), out.end(), '/', '\\');
+    if (is_share_prefix(out)) return "\\\\?\\UNC\\" + out.substr(2);
+    return "\\\\?\\" + out;
+}
+
+bool is_device_name(std::string_view path) {
+    std::string_view name = path.substr(path.find_last_of("\\/:") + 1);
+    name = name.substr(0, name.find('.'));
+    name = name.substr(0, name.find_last_not_of(' ') + 1);
+    for (std::string_view device : {"nul", "con", "prn", "aux"}) {
+        if (name.size() == 3 && ends_with_nocase(name, device)) return true;
+    }
+    return name.size() == 4 &&
+           (ends_with_nocase(name.substr(0, 3), "com") ||
+            ends_with_nocase(name.substr(0, 3), "lpt")) &&
+           name[3] >= '1' && name[3] <= '9';
 }
 
 std::vector<std::string> split_path_list(std::string_view value) {

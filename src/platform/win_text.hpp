@@ -16,6 +16,10 @@ std::u16string to_utf16(std::string_view text);
 // the text had none.
 std::string to_utf8(std::u16string_view text, bool* valid = nullptr);
 
+// How many units of `text` one console write takes: at most `limit` (at least 2), and never
+// only the first half of a surrogate pair, which the console would show as two wrong glyphs.
+std::size_t console_chunk(std::u16string_view text, std::size_t limit);
+
 bool is_separator(char c);
 // Length of a leading drive ("C:") or share ("\\server\share", "\\?\...", "\\.\device")
 // prefix; 0 when there is none.
@@ -25,6 +29,13 @@ bool has_root(std::string_view path);
 bool is_absolute(std::string_view path);
 std::string join_path(std::string_view base, std::string_view rel);
 std::string normalize_path(std::string_view path);
+
+// An absolute path in the \\?\ form (\\?\UNC\ for a share), normalized and with backslashes
+// only, which the file calls take past 260 characters; any other path unchanged.
+std::string extended_path(std::string_view path);
+// The last component names a device (NUL, CON, PRN, AUX, COM1-9, LPT1-9), whatever follows a
+// dot: the system maps such a name to the device, which the \\?\ form would lose.
+bool is_device_name(std::string_view path);
 
 // ";" separates, a double-quoted part may hold ";", the quotes are removed; empty entries kept.
 std::vector<std::string> split_path_list(std::string_view value);

@@ -32,6 +32,10 @@ std::wstring lowercase(std::wstring text);
 OsError os_error(DWORD code);
 OsError last_error();
 
+// console_windows.cpp: UTF-8 bytes as UTF-16 text on a console screen buffer, in writes that
+// keep surrogate pairs whole. The editor writes through it as well.
+void write_console(HANDLE h, std::string_view bytes);
+
 // env_windows.cpp: a variable of the process environment as UTF-16, absent when unset.
 std::optional<std::wstring> env_wide(std::string_view name);
 
@@ -40,6 +44,10 @@ std::string system_dir();
 std::string windows_dir();
 // The folder holding kiln.exe.
 std::string own_dir();
+// A path as the file calls take it: unchanged while it is short; else absolute, in the
+// verbatim form (\\?\C:\...), relative ones resolved against the shell's directory. Device
+// names stay as they are.
+std::wstring sys_path(std::string_view path);
 
 // files_windows.cpp
 // Something exists at the path and it is not a directory.

@@ -12,6 +12,7 @@
 
 #include "editor/completion_listing.hpp"
 #include "editor/console_key_decoder.hpp"
+#include "editor/console_screen.hpp"
 #include "main/completion.hpp"
 #include "vt_screen.hpp"
 
@@ -410,6 +411,66 @@ TEST(CompletionListing, CommonPrefixAndRows) {
     EXPECT_EQ(listing_rows(names, 13), (Lines{"a    d", "bb   e", "ccc"}));
     EXPECT_EQ(listing_rows({"very-long-name"}, 5), Lines{"very-long-name"});
     EXPECT_EQ(listing_rows({"\x1b[31m"}, 20), Lines{"^[[31m"});
+}
+
+// A console that refuses VT processing: the classic calls on a grid that wraps at once.
+struct ClassicConsole : ConsoleScreen {
+    bool enable_vt() override { return false; }
+    void write_text(std::string_view utf8) override {
+        written += utf8;
+        for (char c : utf8) {
+            if (c == '\r' || c == '\n') {
+                c == '\r' ? at.col = 0 : ++at.row;
+            } else if (cell(at) = c; ++at.col == 10) {
+                at = {0, at.row + 1};
+            }
+        }
+    }
+    bool info(ScreenInfo& out) override { return out = {10, 20, 2, 5, at}, true; }
+    void set_cursor(ScreenPos pos) override { at = pos; }
+    void blank(ScreenPos from, std::size_t count) override {
+        for (std::size_t i = from.row * 10 + from.col; i < from.row * 10 + from.col + count; ++i)
+            cell({i % 10, i / 10}) = ' ';
+    }
+    char& cell(ScreenPos p) {
+        return grid.resize(std::max(grid.size(), 10 * p.row + 10), ' '), grid[10 * p.row + p.col];
+    }
+    std::string rows(std::size_t from = 0) const {
+        std::string out;
+        for (std::size_t r = from; r * 10 < grid.size(); ++r)
+            out += grid.substr(r * 10, grid.substr(r * 10, 10).find_last_not_of(' ') + 1) + "\n";
+        return out.erase(out.find_last_not_of('\n') + 1);
+    }
+    std::string grid, written;
+    ScreenPos at;
+};
+
+// Without escape sequences the prompt (plain) and the editing still show, and every move of
+// the cursor is a classic call.
+TEST(ConsoleEditor, ClassicConsoleWithoutEscapes) {
+    ClassicConsole console;
+    ScreenOutput out(console);
+    EXPECT_FALSE(out.vt());
+    EditorHooks hooks{"\x1b[1;36mP>\x1b[0m "};
+    ConsoleEditor editor({}, out);
+    editor.attach(&hooks);
+    const auto type = [&](std::string_view keys) {
+        for (char c : keys) {
+            editor.press(c < 0x20 ? ctrl_key(static_cast<char>('a' + c - 1)) : text_key(c));
+            editor.refresh();
+        }
+        return console.rows();
+    };
+    editor.start("P> ");
+    editor.refresh();
+    EXPECT_EQ(console.rows(), "P>");
+    EXPECT_EQ(type("abcdefghijklmnopq"), "P> abcdefg\nhijklmnopq");
+    EXPECT_EQ(type("\x01"), "P> abcdefg\nhijklmnopq");
+    EXPECT_EQ(console.at.row * 10 + console.at.col, 3u);
+    EXPECT_EQ(type("12"), "P> 12abcde\nfghijklmno\npq");
+    EXPECT_EQ(type("\x0b"), "P> 12");
+    EXPECT_EQ(type("\x0c"), "P> 12\n\nP> 12");  // cleared: the prompt at the window's top
+    EXPECT_EQ(console.written.find('\x1b'), std::string::npos);
 }
 
 TEST(ConsoleKeyDecoder, SurrogatesModifiersAndNamedKeys) {

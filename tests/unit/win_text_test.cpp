@@ -42,6 +42,11 @@ TEST(WinText, Utf8AndUtf16) {
               "\xEF\xBF\xBD"
               "b\xEF\xBF\xBD");
     EXPECT_FALSE(valid);
+    // A console write of at most 4 units leaves a pair whole for the next one.
+    const std::u16string pairs = {u'a', u'b', u'c', 0xD83D, 0xDE00, u'd'};
+    EXPECT_EQ(console_chunk(pairs, 4), 3u);
+    EXPECT_EQ(console_chunk(std::u16string_view(pairs).substr(3), 4), 3u);
+    EXPECT_EQ(console_chunk(std::u16string_view(pairs).substr(1), 4), 4u);
 }
 
 // Prefixes the shell cannot meet through a drive letter, and the joins and normalizations
@@ -67,6 +72,14 @@ TEST(WinPaths, PrefixesJoinAndNormalize) {
     EXPECT_EQ(join_path("\\\\srv\\sh", "y"), "\\\\srv\\sh\\y");
     EXPECT_EQ(join_path("\\\\srv\\sh\\a", "\\y"), "\\\\srv\\sh\\y");
     EXPECT_EQ(split_path_list("C:\\a;\"C:\\b;c\";;D:\\"), (List{"C:\\a", "C:\\b;c", "", "D:\\"}));
+    // Long paths: the verbatim form for absolute ones, devices by their plain names.
+    EXPECT_EQ(extended_path("C:/a/./b/../c"), "\\\\?\\C:\\a\\c");
+    EXPECT_EQ(extended_path("//srv/sh/a"), "\\\\?\\UNC\\srv\\sh\\a");
+    EXPECT_EQ(extended_path("\\\\?\\C:\\x\\..") + extended_path("a\\b"), "\\\\?\\C:\\x\\..a\\b");
+    for (std::string_view device : {"NUL", "nul.txt", "C:\\x\\Com1", "lpt9 .log", "con"})
+        EXPECT_TRUE(is_device_name(device)) << device;
+    for (std::string_view file : {"null", "nul\\x", "com0", "xnul", "C:\\lpt"})
+        EXPECT_FALSE(is_device_name(file)) << file;
 }
 
 }  // namespace
