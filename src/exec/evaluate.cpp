@@ -218,6 +218,11 @@ int evaluate(ShellState& state, const Node& node, InputData input, Capture captu
         DepthGuard guard(state);
         status = dispatch(state, node, std::move(input), capture);
     }
+    // Ctrl-C during the last command of the text is the text's status as well.
+    if (outermost && platform::take_interrupt()) {
+        state.interrupted = true;
+        state.last_status = 130;
+    }
     if (outermost && (state.nesting_exceeded || state.interrupted)) {
         // An overflow ends the text that caused it; the next text runs normally.
         state.nesting_exceeded = false;

@@ -227,8 +227,11 @@ OsResult<int> wait_child(Child& child) {
     CloseHandle(process);
     child.id = -1;
     if (!ok) return fail(error);
-    // The exit code is 32 bits; codes above 2147483647 (NTSTATUS values) read as negative.
-    return static_cast<int>(static_cast<std::int32_t>(code));
+    // The console delivers Ctrl-C to the shell on a thread of its own, which may run only
+    // after the program has ended: recorded here, the interrupt stops the rest of the line
+    // before its next command starts.
+    if (code == win::kControlCExit) g_interrupts.fetch_add(1);
+    return win::exit_status(code);
 }
 
 namespace {

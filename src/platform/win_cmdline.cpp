@@ -163,4 +163,8 @@ std::optional<std::string> batch_command_line(std::string_view script,
     return line;
 }
 
+int exit_status(std::uint32_t code) {
+    return code == kControlCExit ? 130 : static_cast<int>(static_cast<std::int32_t>(code));
+}
+
 }  // namespace kiln::platform::win

@@ -1,7 +1,9 @@
 // Windows command lines as plain functions: splitting one into arguments the way the C runtime
-// does, and building the command lines that CreateProcessW passes to programs and to cmd.exe.
+// does, building the command lines that CreateProcessW passes to programs and to cmd.exe, and
+// reading a finished program's exit code as a status.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,5 +22,12 @@ std::string program_command_line(std::string_view program, const std::vector<std
 // path or an argument cannot be passed to the interpreter safely.
 std::optional<std::string> batch_command_line(std::string_view script,
                                               const std::vector<std::string>& args);
+
+// The exit code of a program that Ctrl-C ended (STATUS_CONTROL_C_EXIT).
+inline constexpr std::uint32_t kControlCExit = 0xC000013A;
+
+// A program's 32-bit exit code as the shell's status: signed, so that NTSTATUS values read as
+// negative, except that Ctrl-C's ending is 130, the status of an interrupt on every platform.
+int exit_status(std::uint32_t code);
 
 }  // namespace kiln::platform::win

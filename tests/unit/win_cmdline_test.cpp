@@ -40,6 +40,14 @@ TEST(WinCommandLine, SplitAndQuote) {
         R"("C:\My Tools\p" a\b a\\\"b c\ "d e\\\\" \")");
 }
 
+// Exit codes are signed 32-bit numbers; a program ended by Ctrl-C was interrupted.
+TEST(WinCommandLine, ExitCodes) {
+    EXPECT_EQ(exit_status(3), 3);
+    EXPECT_EQ(exit_status(0xFFFFFFFF), -1);
+    EXPECT_EQ(exit_status(0xC000013B), -1073741509);
+    EXPECT_EQ(exit_status(kControlCExit), 130);
+}
+
 // What cmd.exe would act on is quoted; a variable reference cannot be expanded: each % is
 // preceded by an empty substring.
 TEST(WinCommandLine, BatchFilesRunThroughCmd) {
