@@ -86,7 +86,8 @@ OsResult<Handle> open_for_write(const std::string& path, bool append) {
     if (h == INVALID_HANDLE_VALUE) return fail(last_error());
     Handle handle(reinterpret_cast<std::intptr_t>(h));
     // OPEN_ALWAYS and an explicit truncation, unlike CREATE_ALWAYS, also work on hidden files.
-    if (!append && !SetEndOfFile(h)) return fail(last_error());
+    // Only a disk file is truncated: devices such as NUL and CON have no end to set.
+    if (!append && GetFileType(h) == FILE_TYPE_DISK && !SetEndOfFile(h)) return fail(last_error());
     return handle;
 }
 
