@@ -16,7 +16,7 @@ OsResult<std::vector<DirEntry>> list_dir(const std::string& path) {
     if (!is_separator(pattern.back()) && !bare_drive) pattern += '\\';
     pattern += '*';
     WIN32_FIND_DATAW data{};
-    HANDLE find = FindFirstFileExW(wide(pattern).c_str(), FindExInfoBasic, &data,
+    HANDLE find = FindFirstFileExW(sys_path(pattern).c_str(), FindExInfoBasic, &data,
                                    FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     std::vector<DirEntry> entries;
     if (find == INVALID_HANDLE_VALUE) {

@@ -11,7 +11,7 @@ namespace kiln::platform {
 namespace detail {
 
 bool is_file(const std::string& path) {
-    const DWORD attr = GetFileAttributesW(wide(path).c_str());
+    const DWORD attr = GetFileAttributesW(sys_path(path).c_str());
     return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -33,11 +33,11 @@ namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 DWORD attributes(const std::string& path) {
-    return GetFileAttributesW(wide(path).c_str());
+    return GetFileAttributesW(sys_path(path).c_str());
 }
 
 HANDLE open_existing(const std::string& path, DWORD access, DWORD flags) {
-    return CreateFileW(wide(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags,
+    return CreateFileW(sys_path(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags,
                        nullptr);
 }
 }  // namespace
@@ -81,7 +81,7 @@ void Handle::close() {
 OsResult<Handle> open_for_write(const std::string& path, bool append) {
     // Appending handles lack FILE_WRITE_DATA, so the system puts every write at the end.
     const DWORD access = append ? (FILE_APPEND_DATA | SYNCHRONIZE) : GENERIC_WRITE;
-    HANDLE h = CreateFileW(wide(path).c_str(), access, kShareAll, nullptr, OPEN_ALWAYS,
+    HANDLE h = CreateFileW(sys_path(path).c_str(), access, kShareAll, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return fail(last_error());
     Handle handle(reinterpret_cast<std::intptr_t>(h));

@@ -24,7 +24,41 @@ std::string fill_string(Fill fill) {
     return narrow(buffer);
 }
 
+// The shell's directory when the system refused to make it the process's own (past MAX_PATH
+// without long-path support); empty while the process's directory is the shell's.
+std::string g_long_cwd;
+
+// Past this length a directory path needs the \\?\ form (MAX_PATH less an 8.3 file name).
+constexpr std::size_t kShortPath = MAX_PATH - 12;
+
+std::wstring system_cwd() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    while (true) {
+        const DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return buffer;
+        }
+        buffer.resize(n);
+    }
+}
+
 }  // namespace
+
+std::wstring sys_path(std::string_view path) {
+    if (win::is_absolute(path)) {
+        return wide(path.size() < kShortPath ? std::string(path) : win::extended_path(path));
+    }
+    if (win::is_device_name(path)) return wide(path);
+    std::string cwd = g_long_cwd;
+    if (cwd.empty()) {
+        // The system resolves the path against the process's directory, which is the shell's.
+        const std::wstring process_cwd = system_cwd();
+        if (process_cwd.size() + path.size() < kShortPath) return wide(path);
+        cwd = narrow(process_cwd);
+    }
+    return wide(win::extended_path(win::join_path(cwd, path)));
+}
 
 std::string system_dir() {
     return fill_string(GetSystemDirectoryW);
@@ -71,20 +105,28 @@ std::vector<std::string> split_path_list(std::string_view value) {
 }
 
 OsResult<std::string> current_dir() {
-    std::wstring buffer(MAX_PATH, L'\0');
-    while (true) {
-        const DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
-        if (n == 0) return fail(last_error());
-        if (n < buffer.size()) {
-            buffer.resize(n);
-            return narrow(buffer);
-        }
-        buffer.resize(n);
-    }
+    if (!g_long_cwd.empty()) return g_long_cwd;
+    std::wstring cwd = system_cwd();
+    if (cwd.empty()) return fail(last_error());
+    return narrow(cwd);
 }
 
 OsResult<void> set_current_dir(const std::string& path) {
-    if (!SetCurrentDirectoryW(wide(path).c_str())) return fail(last_error());
+    if (SetCurrentDirectoryW(wide(path).c_str())) {
+        g_long_cwd.clear();
+        return {};
+    }
+    const OsError error = last_error();
+    // A long directory that the system will not make the process's own is still the shell's:
+    // relative paths are resolved against it here, and programs start in it.
+    const std::wstring full = sys_path(path);
+    const DWORD attr = GetFileAttributesW(full.c_str());
+    if (attr == INVALID_FILE_ATTRIBUTES || (attr & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return fail(error);
+    }
+    auto base = current_dir();
+    if (!base) return fail(error);
+    g_long_cwd = win::normalize_path(win::join_path(*base, path));
     return {};
 }
 

@@ -173,6 +173,24 @@ bool has_nul_anywhere(const SpawnRequest& request) {
     return false;
 }
 
+// The child's working directory as CreateProcessW takes it, which is never longer than
+// MAX_PATH: a longer one through its short (8.3) form where the volume keeps short names,
+// else in the \\?\ form.
+std::wstring child_cwd(const std::string& cwd) {
+    if (cwd.size() < MAX_PATH - 1) return wide(cwd);
+    const std::wstring full = sys_path(cwd);
+    std::wstring buffer(full.size() + 1, L'\0');
+    const DWORD n =
+        GetShortPathNameW(full.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0 || n >= buffer.size()) return full;
+    buffer.resize(n);
+    const std::wstring_view unc = L"\\\\?\\UNC\\";
+    std::wstring plain = buffer.starts_with(unc)          ? L"\\\\" + buffer.substr(unc.size())
+                         : buffer.starts_with(L"\\\\?\\") ? buffer.substr(4)
+                                                          : buffer;
+    return plain.size() < MAX_PATH - 1 ? plain : full;
+}
+
 }  // namespace
 
 Result<Child, SpawnError> spawn(const SpawnRequest& request) {
@@ -203,11 +221,11 @@ Result<Child, SpawnError> spawn(const SpawnRequest& request) {
     startup.hStdError = std_handles.get(2);
     PROCESS_INFORMATION info{};
     std::wstring wline = wide(command_line);
-    const std::wstring wcwd = wide(request.cwd);
+    const std::wstring wcwd = child_cwd(request.cwd);
     // Only the duplicated standard handles are inheritable: every handle the shell opens
     // itself is created without inheritance, and only the main thread starts programs.
-    const BOOL ok = CreateProcessW(wide(application).c_str(), wline.data(), nullptr, nullptr, TRUE,
-                                   CREATE_UNICODE_ENVIRONMENT, env ? env->data() : nullptr,
+    const BOOL ok = CreateProcessW(sys_path(application).c_str(), wline.data(), nullptr, nullptr,
+                                   TRUE, CREATE_UNICODE_ENVIRONMENT, env ? env->data() : nullptr,
                                    request.cwd.empty() ? nullptr : wcwd.c_str(), &startup, &info);
     if (!ok) {
         const DWORD code = GetLastError();
