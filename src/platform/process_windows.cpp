@@ -15,6 +15,7 @@ using namespace detail;
 namespace {
 
 std::atomic<int> g_interrupts{0};
+std::atomic<bool> g_catching{false};  // Ctrl-C is the shell's to handle (interactive use)
 
 BOOL WINAPI on_console_ctrl(DWORD type) {
     if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
@@ -248,7 +249,7 @@ OsResult<int> wait_child(Child& child) {
     // The console delivers Ctrl-C to the shell on a thread of its own, which may run only
     // after the program has ended: recorded here, the interrupt stops the rest of the line
     // before its next command starts.
-    if (code == win::kControlCExit) g_interrupts.fetch_add(1);
+    if (code == win::kControlCExit && g_catching) g_interrupts.fetch_add(1);
     return win::exit_status(code);
 }
 
@@ -316,6 +317,7 @@ std::vector<std::string> list_programs(std::string_view prefix, std::size_t limi
 // ---- interrupts ----------------------------------------------------------------------------
 
 void catch_interrupts() {
+    g_catching = true;
     SetConsoleCtrlHandler(on_console_ctrl, TRUE);
 }
 
