@@ -32,7 +32,7 @@ void ScreenOutput::write(std::string_view bytes) {
 // erase to the end of the row or of the screen, home and clear the window, and colours.
 void ScreenOutput::sequence(std::string_view params, char final) {
     ScreenInfo info;
-    if (final == 'm' || !screen_.info(info) || info.columns == 0) return;
+    if (final == 'm' || !screen_.info(info) || info.columns == 0 || info.rows == 0) return;
     std::size_t n = 1;
     if (!params.empty()) std::from_chars(params.data(), params.data() + params.size(), n);
     ScreenPos at = info.cursor;
