@@ -159,11 +159,13 @@ int call_builtin(ShellState& state, const Simple& cmd, const Builtin& builtin,
                  Capture capture) {
     BuiltinIo io;
     io.input_owned = input.has_value();
-    platform::Spool held;  // what the text of `source` prints, while a `>` file waits for it
+    // The output: what the text of `source` prints while a `>` file waits for it, the input
+    // when the builtin passes it on, then the builtin's own bytes.
+    platform::Spool out;
     std::optional<StderrScope> text_errors;
     if (builtin.runs_text) {
         io.input_data = &input;
-        io.capture = plan.out ? &held : capture;
+        io.capture = plan.out ? &out : capture;
         text_errors.emplace(state, plan.err);
     }
     int status = 0;
@@ -174,7 +176,6 @@ int call_builtin(ShellState& state, const Simple& cmd, const Builtin& builtin,
     }
     // The input is no longer needed: it becomes the output when the builtin passed it on, and
     // is freed before the output moves on otherwise.
-    platform::Spool out = std::move(held);
     if (io.pass_input) (void)out.append(std::move(*input));
     input.reset();
     (void)out.append(std::move(io.out));

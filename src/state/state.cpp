@@ -97,12 +97,15 @@ Result<void, std::string> set_var(ShellState& state, std::string_view name, std:
             result = fail(refusal_reason(name, value, r.error()));
         }
     }
-    // Reassignment, the common case, replaces the value in place without building a key. The
-    // strings are swapped, not assigned: a short value assigned to a string would be copied
-    // into its old buffer, and `x=` after a 100 MB capture would keep the 100 MB. The old
-    // buffer goes with `value`.
+    // Reassignment, the common case, replaces the value in place without building a key. A
+    // short value would be copied into the old buffer, so that `x=` after a 100 MB capture
+    // would keep the 100 MB: a large buffer that the new value would leave mostly empty is
+    // given back first.
     if (const auto it = state.variables.find(name); it != state.variables.end()) {
-        it->second.swap(value);
+        if (it->second.capacity() > 4096 && value.size() < it->second.capacity() / 4) {
+            std::string().swap(it->second);
+        }
+        it->second = std::move(value);
     } else {
         state.variables.emplace(name, std::move(value));
     }
