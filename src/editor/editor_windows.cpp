@@ -108,23 +108,32 @@ public:
     void attach(EditorHooks* hooks) override { core_.attach(hooks); }
 
     Result<void, std::string> load_history(const std::string& path) override {
-        auto entries = read_history_file(path, config_.history_limit);
+        auto entries = load_history_record(record_, path, config_.history_limit);
         if (!entries) return fail(entries.error());
         core_.set_history(std::move(*entries));
         return {};
     }
 
+    // May run on the console control handler's thread while the main thread reads a line:
+    // the record, not the editor's own history, holds what is to be saved.
     Result<void, std::string> save_history(const std::string& path) override {
-        if (!core_.history_changed()) return {};
-        auto written = write_history_file(path, core_.history(), config_.history_limit);
-        if (!written) return written;
-        core_.mark_history_saved();
-        return {};
+        return save_history_record(record_, path, config_.history_limit);
     }
 
     ReadResult read_line(const std::string& prompt) override {
         DWORD mode = 0;
         if (out_ == nullptr || !console_mode(in_, mode)) return read_plain_line();
+        std::vector<std::string> newest;
+        if (!core_.history().empty()) newest.push_back(core_.history().back());
+        ReadResult result = read_console_line(prompt);
+        // The editor adds a line by this rule; the record follows it.
+        if (result.outcome == ReadOutcome::Line && history_accepts(result.text, newest))
+            record_history_line(record_, result.text);
+        return result;
+    }
+
+private:
+    ReadResult read_console_line(const std::string& prompt) {
         RawInput raw(in_);
         core_.start(prompt, writer_.cursor_col());
         KeyDecoder decoder;
@@ -148,7 +157,6 @@ public:
         }
     }
 
-private:
     // The console screen the editor draws on, with VT processing on: standard output when it
     // is a console, else standard error; null when neither is (or VT cannot be enabled), and
     // then the lines are read plainly.
@@ -170,6 +178,7 @@ private:
     HANDLE out_;
     ConsoleWriter writer_;
     ConsoleEditor core_;
+    HistoryRecord record_;
 };
 
 }  // namespace
