@@ -266,29 +266,33 @@ void on_line(char* line) {
     std::free(line);
 }
 
-// Drops the partly typed line after Ctrl-C and leaves the cursor on a fresh line.
-void cancel_line() {
+// Drops the partly typed line after Ctrl-C (shown as ^C), or when the shell is to end, and
+// leaves the terminal as it was and the cursor on a fresh line.
+void cancel_line(bool show) {
     rl_free_line_state();
     rl_callback_sigcleanup();
-    rl_echo_signal_char(SIGINT);
+    if (show) rl_echo_signal_char(SIGINT);
     rl_callback_handler_remove();
     std::fputs("\n", rl_outstream);
     std::fflush(rl_outstream);
 }
 
-// Feeds readline one key at a time until a line is complete, Ctrl-C or an error. SIGINT is
-// blocked except while waiting, so a Ctrl-C is never lost between the check and the wait.
+// Feeds readline one key at a time until a line is complete, Ctrl-C, an ending (SIGHUP or
+// SIGTERM: the line being typed is dropped, never saved) or an error. These signals are
+// blocked except while waiting, so that none is lost between the check and the wait.
 ReadResult read_terminal_line(const std::string& prompt) {
     g_read = {};
     rl_callback_handler_install(prompt.c_str(), on_line);
     sigset_t block;
     sigset_t saved;
     sigemptyset(&block);
-    sigaddset(&block, SIGINT);
+    for (int signal : {SIGINT, SIGHUP, SIGTERM})
+        sigaddset(&block, signal);
     sigprocmask(SIG_BLOCK, &block, &saved);
     while (!g_read.done) {
+        const bool ending = platform::ending_pending();
         if (platform::take_interrupt()) {
-            cancel_line();
+            cancel_line(!ending);
             g_read.result = {ReadOutcome::Interrupted, {}};
             break;
         }
@@ -310,15 +314,6 @@ ReadResult read_terminal_line(const std::string& prompt) {
     return g_read.result;
 }
 
-std::vector<std::string> history_entries() {
-    std::vector<std::string> entries;
-    if (HIST_ENTRY** list = history_list()) {
-        for (; *list != nullptr; ++list)
-            entries.emplace_back((*list)->line);
-    }
-    return entries;
-}
-
 class ReadlineEditor : public LineEditor {
 public:
     explicit ReadlineEditor(const EditorConfig& config)
@@ -331,21 +326,16 @@ public:
     void attach(EditorHooks* hooks) override { hooks_ = hooks; }
 
     Result<void, std::string> load_history(const std::string& path) override {
-        auto entries = read_history_file(path, config_.history_limit);
+        auto entries = load_history_record(record_, path, config_.history_limit);
         if (!entries) return fail(entries.error());
         clear_history();
         for (const auto& e : *entries)
             add_history(e.c_str());
-        added_ = false;
         return {};
     }
 
     Result<void, std::string> save_history(const std::string& path) override {
-        if (!added_) return {};
-        auto written = write_history_file(path, history_entries(), config_.history_limit);
-        if (!written) return written;
-        added_ = false;
-        return {};
+        return save_history_record(record_, path, config_.history_limit);
     }
 
     ReadResult read_line(const std::string& prompt) override {
@@ -363,7 +353,7 @@ private:
     void remember(const std::string& line) {
         if (!history_accepts(line, last_entry())) return;
         add_history(line.c_str());
-        added_ = true;
+        record_history_line(record_, line);
     }
 
     static std::vector<std::string> last_entry() {
@@ -376,7 +366,7 @@ private:
     EditorConfig config_;
     bool terminal_;
     EditorHooks* hooks_ = nullptr;
-    bool added_ = false;
+    HistoryRecord record_;
 };
 
 }  // namespace

@@ -133,18 +133,16 @@ public:
     void attach(EditorHooks* hooks) override { core_.attach(hooks); }
 
     Result<void, std::string> load_history(const std::string& path) override {
-        auto entries = read_history_file(path, config_.history_limit);
+        auto entries = load_history_record(record_, path, config_.history_limit);
         if (!entries) return fail(entries.error());
         core_.set_history(std::move(*entries));
         return {};
     }
 
+    // May run on the console control handler's thread while the main thread reads a line:
+    // the record, not the editor's own history, holds what is to be saved.
     Result<void, std::string> save_history(const std::string& path) override {
-        if (!core_.history_changed()) return {};
-        auto written = write_history_file(path, core_.history(), config_.history_limit);
-        if (!written) return written;
-        core_.mark_history_saved();
-        return {};
+        return save_history_record(record_, path, config_.history_limit);
     }
 
     // The editor when both input and a screen are consoles; else a plain read, after the
@@ -157,7 +155,13 @@ public:
             if (typed) platform::write_stderr(prompt);
             return read_plain_line();
         }
-        return edit_line(prompt);
+        std::vector<std::string> newest;
+        if (!core_.history().empty()) newest.push_back(core_.history().back());
+        ReadResult result = edit_line(prompt);
+        // The editor adds a line by this rule; the record follows it.
+        if (result.outcome == ReadOutcome::Line && history_accepts(result.text, newest))
+            record_history_line(record_, result.text);
+        return result;
     }
 
 private:
@@ -202,6 +206,7 @@ private:
     WindowsScreen screen_;
     ScreenOutput output_;
     ConsoleEditor core_;
+    HistoryRecord record_;
 };
 
 }  // namespace

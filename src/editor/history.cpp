@@ -1,6 +1,8 @@
 // The history file format: a "#V2" header, then one entry per line with backslash escapes.
 #include "editor/history.hpp"
 
+#include <algorithm>
+
 #include "platform/platform.hpp"
 
 namespace kiln {
@@ -46,6 +48,17 @@ std::vector<std::string_view> split_lines(std::string_view text) {
     return lines;
 }
 
+// The entries of the lines, at most the last `limit`; empty lines are skipped.
+std::vector<std::string> decode_lines(std::string_view text, bool escaped, std::size_t limit) {
+    std::vector<std::string_view> lines = split_lines(text);
+    std::erase_if(lines, [](std::string_view line) { return line.empty(); });
+    const std::size_t first = lines.size() > limit ? lines.size() - limit : 0;
+    std::vector<std::string> entries;
+    for (std::size_t i = first; i < lines.size(); ++i)
+        entries.push_back(escaped ? unescape_entry(lines[i]) : std::string(lines[i]));
+    return entries;
+}
+
 }  // namespace
 
 std::string encode_history(const std::vector<std::string>& entries, std::size_t limit) {
@@ -60,36 +73,54 @@ std::string encode_history(const std::vector<std::string>& entries, std::size_t 
 }
 
 std::vector<std::string> decode_history(std::string_view text, std::size_t limit) {
-    std::vector<std::string_view> lines = split_lines(text);
-    const bool escaped = !lines.empty() && lines.front() == kHeader;
-    std::vector<std::string> entries;
-    for (std::size_t i = escaped ? 1 : 0; i < lines.size(); ++i) {
-        if (lines[i].empty()) continue;
-        entries.push_back(escaped ? unescape_entry(lines[i]) : std::string(lines[i]));
-    }
-    if (entries.size() > limit)
-        entries.erase(entries.begin(), entries.end() - static_cast<std::ptrdiff_t>(limit));
-    return entries;
+    const bool escaped =
+        split_lines(text.substr(0, kHeader.size() + 1)) == std::vector<std::string_view>{kHeader};
+    if (escaped) text.remove_prefix(std::min(text.size(), kHeader.size() + 1));
+    return decode_lines(text, escaped, limit);
+}
+
+std::vector<std::string> decode_history(const platform::FileEnds& ends, std::size_t limit) {
+    if (ends.whole) return decode_history(ends.tail, limit);
+    const bool escaped = ends.head.starts_with(std::string(kHeader) + "\n");
+    const std::size_t cut = ends.tail.find('\n');
+    if (cut == std::string::npos) return {};
+    return decode_lines(std::string_view(ends.tail).substr(cut + 1), escaped, limit);
 }
 
 bool history_accepts(std::string_view line, const std::vector<std::string>& entries) {
     return !line.empty() && (entries.empty() || entries.back() != line);
 }
 
-Result<std::vector<std::string>, std::string> read_history_file(const std::string& path,
-                                                                std::size_t limit) {
-    auto text = platform::read_file(path);
-    if (!text) return fail(platform::describe(text.error()));
-    return decode_history(*text, limit);
+Result<std::vector<std::string>, std::string> load_history_record(HistoryRecord& record,
+                                                                  const std::string& path,
+                                                                  std::size_t limit) {
+    auto ends = platform::read_file_ends(path, kHeader.size() + 1, kHistoryReadLimit);
+    const std::lock_guard<std::mutex> hold(record.lock);
+    record.writable = ends.has_value();
+    if (!ends) return fail(platform::describe(ends.error()));
+    if (!*ends) return std::vector<std::string>{};
+    return decode_history(**ends, limit);
 }
 
-Result<void, std::string> write_history_file(const std::string& path,
-                                             const std::vector<std::string>& entries,
-                                             std::size_t limit) {
-    auto file = platform::open_for_write(path, false);
-    if (!file) return fail(platform::describe(file.error()));
-    auto written = platform::write_all(*file, encode_history(entries, limit));
-    if (!written) return fail(platform::describe(written.error()));
+void record_history_line(HistoryRecord& record, std::string line) {
+    const std::lock_guard<std::mutex> hold(record.lock);
+    record.unsaved.push_back(std::move(line));
+}
+
+Result<void, std::string> save_history_record(HistoryRecord& record, const std::string& path,
+                                              std::size_t limit) {
+    const std::lock_guard<std::mutex> hold(record.lock);
+    if (!record.writable || record.unsaved.empty()) return {};
+    auto updated = platform::update_file(
+        path, kHeader.size() + 1, kHistoryReadLimit, [&](const platform::FileEnds& ends) {
+            std::vector<std::string> entries = decode_history(ends, limit);
+            for (auto& line : record.unsaved) {
+                if (history_accepts(line, entries)) entries.push_back(line);
+            }
+            return encode_history(entries, limit);
+        });
+    if (!updated) return fail(platform::describe(updated.error()));
+    record.unsaved.clear();
     return {};
 }
 

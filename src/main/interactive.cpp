@@ -45,17 +45,27 @@ public:
           editor_(make_line_editor(EditorConfig{.completer = complete})),
           history_(history_path()) {
         editor_->attach(&hooks_);
-        if (history_) (void)editor_->load_history(*history_);
+        platform::catch_endings([this] { save_history(); });
+        if (!history_) return;
+        // Said once: the file is then left alone, never overwritten by this session.
+        if (auto loaded = editor_->load_history(*history_); !loaded)
+            platform::write_stderr("kiln: " + *history_ + ": " + loaded.error() + "\n");
     }
+    ~Session() { platform::catch_endings({}); }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
 
-    // Reads and runs lines until end of input, a read error or an exit request.
+    // Reads and runs lines until end of input, a read error, an exit request or an ending
+    // (the terminal gone, SIGTERM), which saves the history and ends the process.
     int run() {
         platform::write_stdout(kBanner);
         while (true) {
+            platform::end_if_asked();
             const Prompt prompt = build_prompt(prompt_directory(state_.cwd, platform::home_dir()),
                                                state_.last_status);
             hooks_.colored_prompt = prompt.colored;
             ReadResult read = editor_->read_line(prompt.plain);
+            platform::end_if_asked();
             if (read.outcome == ReadOutcome::Interrupted) continue;
             if (read.outcome == ReadOutcome::EndOfInput) break;
             if (read.outcome == ReadOutcome::Error) {
@@ -64,11 +74,16 @@ public:
             }
             if (run_line(state_, read.text)) break;
         }
-        if (history_) (void)editor_->save_history(*history_);
+        save_history();
         return state_.exit_pending ? state_.exit_code : state_.last_status;
     }
 
 private:
+    // A failed save says nothing: the lines wait in the record for the next try.
+    void save_history() {
+        if (history_) (void)editor_->save_history(*history_);
+    }
+
     ShellState& state_;
     EditorHooks hooks_;
     std::unique_ptr<LineEditor> editor_;
@@ -78,8 +93,9 @@ private:
 }  // namespace
 
 void run_startup_file(ShellState& state) {
-    // Ctrl-C stops a running command line, never the interactive shell.
+    // Ctrl-C stops a running command line, never the interactive shell; nor does Ctrl-\ (SIGQUIT).
     platform::catch_interrupts();
+    platform::catch_endings({});
     const auto& home = platform::home_dir();
     if (!home) return;
     const std::string path = platform::join_path(*home, ".kilnrc");

@@ -4,7 +4,7 @@
 //   errors            errors_     files          files_      standard streams  console_
 //   process start-up  startup_    directories    dir_        programs          process_
 //   environment       env_        held output    spool_      interrupts        process_
-//   paths             paths_
+//   paths             paths_      file updates   update_     endings           signals_
 // Only Windows has text_windows.cpp (UTF-8 to and from UTF-16) and the rules that need no
 // system, tested everywhere: win_text.* (UTF-16, paths) and win_cmdline.* (command lines).
 // No other folder includes system headers or tests for the platform.
@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -154,6 +155,29 @@ struct Pipe {
 };
 OsResult<Pipe> make_pipe();
 
+// ---- file updates --------------------------------------------------------------------------
+
+// The two ends of a file, read without what lies between them, so that a huge file costs no
+// more than a small one.
+struct FileEnds {
+    std::string head;   // the first bytes, as many as asked for or the whole file
+    std::string tail;   // the last bytes, as many as asked for or the whole file
+    bool whole = true;  // the tail is the whole file
+};
+
+// Absent when nothing exists at the path.
+OsResult<std::optional<FileEnds>> read_file_ends(const std::string& path, std::size_t head,
+                                                 std::size_t tail);
+
+// Replaces a file's content with what `rewrite` makes of its ends (as read_file_ends reads
+// them; empty for a missing file). The new text goes to a new file in the same directory,
+// readable by the owner only, that is then renamed over the old one: a crash or a full disk
+// leaves the old file whole. Processes that update the same file this way take turns, so
+// that none loses what another wrote meanwhile. A file that exists but cannot be read is
+// left as it is, with the error. A link is followed: the file it names is replaced.
+OsResult<void> update_file(const std::string& path, std::size_t head, std::size_t tail,
+                           const std::function<std::string(const FileEnds&)>& rewrite);
+
 // ---- directories ---------------------------------------------------------------------------
 
 struct DirEntry {
@@ -278,7 +302,21 @@ std::vector<std::string> list_programs(std::string_view prefix, std::size_t limi
 
 // From now on Ctrl-C does not end the shell; it is recorded for take_interrupt().
 void catch_interrupts();
-// True once for each Ctrl-C received since the last call.
+// True once for each Ctrl-C received since the last call, and always while an ending waits.
 bool take_interrupt();
+
+// ---- endings -------------------------------------------------------------------------------
+
+// From now on the interactive shell saves its history (through `save`) before it ends because
+// its terminal went away or it was asked to end. On POSIX, SIGHUP and SIGTERM wait for the main
+// thread: a running command line stops as after Ctrl-C, and end_if_asked() saves and ends the
+// process by that signal. SIGQUIT is ignored (programs started later get the default). On
+// Windows a closed console window, log-off or shutdown calls `save` on the console control
+// handler's thread, before the system ends the process a few seconds later.
+void catch_endings(std::function<void()> save);
+// An ending waits for end_if_asked() (POSIX only; always false on Windows).
+bool ending_pending();
+// When an ending waits: calls the `save` given to catch_endings, then ends the process.
+void end_if_asked();
 
 }  // namespace kiln::platform

@@ -224,7 +224,7 @@ void catch_interrupts() {
 bool take_interrupt() {
     const bool was = g_interrupted != 0;
     g_interrupted = 0;
-    return was;
+    return was || ending_pending();
 }
 
 }  // namespace kiln::platform

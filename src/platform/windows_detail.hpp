@@ -55,4 +55,7 @@ bool is_file(const std::string& path);
 // Writes every byte to a file or pipe handle.
 OsResult<void> write_handle(HANDLE h, std::string_view bytes);
 
+// signals_windows.cpp: the console control handler that saves before the process ends.
+BOOL WINAPI on_console_ending(DWORD type);
+
 }  // namespace kiln::platform::detail

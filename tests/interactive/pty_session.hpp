@@ -1,10 +1,13 @@
 // A kiln process on a pseudo-terminal, in a home directory of its own, for interactive tests.
 #pragma once
 
+#include <linux/capability.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,7 +46,8 @@ struct TempDir {
 class PtySession {
 public:
     // kiln on an 80x24 terminal in `cwd` (default: home), with HOME, TERM and PATH as given
-    // and an empty readline init file, so that the machine's own settings stay out.
+    // and an empty readline init file, so that the machine's own settings stay out. File
+    // permissions hold for it even when the tests run as root, and no program leaves a core.
     explicit PtySession(const fs::path& home, std::optional<fs::path> cwd = {},
                         const char* term = "xterm", const std::string& path = "/usr/bin:/bin") {
         const fs::path inputrc = home / ".test-inputrc";
@@ -59,6 +63,10 @@ public:
             ::setenv("PATH", path.c_str(), 1);
             ::setenv("INPUTRC", inputrc.c_str(), 1);
             ::setenv("LANG", "C.UTF-8", 1);
+            (void)::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0);
+            (void)::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0);
+            const rlimit no_core{0, 0};
+            ::setrlimit(RLIMIT_CORE, &no_core);
             ::execl(KILN_BINARY, "kiln", static_cast<char*>(nullptr));
             ::_exit(127);
         }
@@ -95,6 +103,7 @@ public:
         return send(bytes), expect(text, timeout);
     }
     const std::string& output() const { return output_; }
+    void signal(int number) { ::kill(pid_, number); }
 
     // Waits for the shell to end: its exit status, or absent at the deadline.
     std::optional<int> wait_exit() {

@@ -140,5 +140,56 @@ TEST(Terminal, StartupFileAndDumbTerminal) {
     EXPECT_EQ(read_file(home.path / ".kiln_history"), "#V2\nlegacy line\necho never\n");
 }
 
+TEST(Terminal, HistorySurvivesEndingsSharingAndFilesItCannotUse) {
+    TempDir home;
+    const fs::path file = home.path / ".kiln_history";
+    write_file(file, "#V2\necho old\n");
+    const std::string ok = colored_prompt("~", true);
+    PtySession a(home.path), b(home.path);
+    ASSERT_TRUE(a.expect(ok));
+    ASSERT_TRUE(b.expect(ok));
+    ASSERT_TRUE(a.type("echo a1\r", "\ra1\r\n"));
+    ASSERT_TRUE(b.type("echo b1\r", "\rb1\r\n"));
+    ASSERT_TRUE(a.type("echo a2\r", ok));
+    ASSERT_TRUE(a.type("echo being typed", "typed"));
+    a.signal(SIGHUP);  // the terminal is gone: the line being typed is not kept
+    EXPECT_EQ(a.wait_exit(), 128 + SIGHUP);
+    EXPECT_EQ(read_file(file), "#V2\necho old\necho a1\necho a2\n");
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    // Ctrl-\ at the prompt and during a program: the program ends, the shell goes on.
+    ASSERT_TRUE(b.type("\x1c", ok));
+    b.send("sleep 5; echo \"[$?]\"\r");
+    let_it_start();
+    ASSERT_TRUE(b.type("\x1c", "[131]", 4s));
+    ASSERT_TRUE(b.type("while true; do true; done\r", "done"));
+    let_it_start();
+    b.signal(SIGTERM);  // a running loop stops, the history is saved
+    EXPECT_EQ(b.wait_exit(), 128 + SIGTERM);
+    const std::string both =
+        "#V2\necho old\necho a1\necho a2\necho b1\nsleep 5; echo \"[$?]\"\n"
+        "while true; do true; done\n";
+    EXPECT_EQ(read_file(file), both);
+    // A save that cannot write (a read-only directory) leaves the file whole and says nothing.
+    fs::permissions(home.path, fs::perms::owner_read | fs::perms::owner_exec);
+    {
+        PtySession sh(home.path);
+        ASSERT_TRUE(sh.type("echo c1\rexit\r", "\rc1\r\n"));
+        EXPECT_EQ(sh.wait_exit(), 0);
+        EXPECT_EQ(sh.output().find("kiln: "), std::string::npos);
+        EXPECT_EQ(read_file(file), both);
+    }
+    fs::permissions(home.path, fs::perms::owner_all);
+    // A file that cannot be read is named once and never overwritten.
+    fs::permissions(file, fs::perms::owner_write);
+    PtySession sh(home.path);
+    ASSERT_TRUE(sh.type("echo d1\rexit\r", "\rd1\r\n"));
+    EXPECT_EQ(sh.wait_exit(), 0);
+    const std::string message = "kiln: " + file.string() + ": Permission denied (os error 13)";
+    EXPECT_EQ(sh.output().find(message), sh.output().rfind(message));
+    EXPECT_LT(sh.output().find(message), sh.output().find(kBanner));
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(read_file(file), both);
+}
+
 }  // namespace
 }  // namespace kiln::testing

@@ -1,7 +1,13 @@
-// The history file format and the duplicate rule; the prompt's directory and colours.
+// The history file format and the duplicate rule, how sessions share the file; the prompt's
+// directory and colours.
 #include "editor/history.hpp"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "main/prompt.hpp"
 
@@ -9,6 +15,12 @@ namespace kiln {
 namespace {
 
 using Lines = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 TEST(HistoryFile, FormatLimitAndDuplicates) {
     const Lines entries{"echo a\\b", "printf 'x\ny'", "C:\\n\\\\", "plain"};
@@ -26,6 +38,46 @@ TEST(HistoryFile, FormatLimitAndDuplicates) {
     EXPECT_TRUE(history_accepts("ls", {"ls", "pwd"}));
     EXPECT_TRUE(history_accepts(" pwd", {"ls", "pwd"}));
     EXPECT_FALSE(history_accepts("", {}));
+}
+
+TEST(HistoryFile, EndsOfAHugeFileAndSessionsThatSaveTogether) {
+    std::string dir = (fs::temp_directory_path() / "kiln-history-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+    const fs::path file = fs::path(dir) / "history";
+    const std::string path = file.string();
+    // Only the end is read (a 3 GB hole costs nothing); its first, partial line is left out.
+    std::ofstream(file, std::ios::binary) << "#V2\n";
+    fs::resize_file(file, std::uint64_t{3} << 30);
+    std::ofstream(file, std::ios::binary | std::ios::app) << "cut\na\\nb\nlast\n";
+    HistoryRecord huge;
+    EXPECT_EQ(*load_history_record(huge, path, 100), (Lines{"a\nb", "last"}));
+    EXPECT_EQ(decode_history(platform::FileEnds{"pl", "x\na\\n\n", false}, 9), Lines{"a\\n"});
+    record_history_line(huge, "new");
+    ASSERT_TRUE(save_history_record(huge, path, 2));  // the newest entries, a small file again
+    EXPECT_EQ(slurp(file), "#V2\nlast\nnew\n");
+    // Two sessions saving at once: every line of both, each session's in order.
+    HistoryRecord one, two;
+    ASSERT_TRUE(load_history_record(one, path, 100) && load_history_record(two, path, 100));
+    const auto session = [&](HistoryRecord& record, const std::string& name) {
+        for (int i = 0; i < 20; ++i) {
+            record_history_line(record, name + std::to_string(i));
+            EXPECT_TRUE(save_history_record(record, path, 100));
+        }
+    };
+    std::thread other(session, std::ref(two), "two ");
+    session(one, "one ");
+    other.join();
+    const Lines saved = decode_history(slurp(file), 100);
+    for (const std::string name : {"one ", "two "}) {
+        Lines own;
+        std::copy_if(saved.begin(), saved.end(), std::back_inserter(own),
+                     [&](const std::string& e) { return e.starts_with(name); });
+        ASSERT_EQ(own.size(), 20u);
+        for (int i = 0; i < 20; ++i)
+            EXPECT_EQ(own[i], name + std::to_string(i));
+    }
+    EXPECT_EQ(saved.size(), 42u);
+    fs::remove_all(dir);
 }
 
 TEST(Prompt, DirectoryAndStatus) {
