@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 namespace kiln {
@@ -178,6 +179,20 @@ std::optional<std::int32_t> parse_int32(std::string_view text) {
 }
 std::optional<std::uint32_t> parse_uint32(std::string_view text) {
     return parse_decimal<std::uint32_t>(text, false);
+}
+
+std::string format_size(std::uint64_t bytes) {
+    if (bytes < 1024) return std::to_string(bytes) + " bytes";
+    static constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    double value = static_cast<double>(bytes) / 1024;
+    std::size_t unit = 0;
+    while (value >= 1024 && unit + 1 < std::size(kUnits)) {
+        value /= 1024;
+        ++unit;
+    }
+    // One decimal, rounded down so that the size never reads larger than it is.
+    const auto tenths = static_cast<std::uint64_t>(value * 10);
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " " + kUnits[unit];
 }
 
 }  // namespace kiln

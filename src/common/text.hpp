@@ -37,4 +37,7 @@ std::optional<std::int64_t> parse_int64(std::string_view text);
 std::optional<std::int32_t> parse_int32(std::string_view text);
 std::optional<std::uint32_t> parse_uint32(std::string_view text);
 
+// A byte count for people: "900 bytes", "12.0 KiB", "1.4 GiB".
+std::string format_size(std::uint64_t bytes);
+
 }  // namespace kiln

@@ -12,9 +12,10 @@ namespace kiln::platform {
 using detail::last_error;
 using detail::write_fd;
 
-void write_stdout(std::string_view bytes) {
+bool write_stdout(std::string_view bytes) {
     std::fflush(stdout);
-    (void)write_fd(STDOUT_FILENO, bytes);
+    auto written = write_fd(STDOUT_FILENO, bytes);
+    return written || written.error().code != EPIPE;
 }
 
 void write_stderr(std::string_view bytes) {
@@ -30,12 +31,17 @@ OsResult<std::optional<std::string>> read_stdin_line() {
     std::string line;
     char c = 0;
     while (true) {
+        if (interrupt_pending()) return fail(interrupted());
         const ssize_t n = ::read(STDIN_FILENO, &c, 1);
         if (n < 0) {
-            if (errno == EINTR) continue;
-            return fail(last_error());
+            if (errno != EINTR) return fail(last_error());
+            continue;
         }
         if (n == 0) break;
+        if (line.size() == line.capacity() && line.size() >= kBoundedFrom &&
+            !may_hold(line.size())) {
+            return fail(too_large(line.size()));
+        }
         line += c;
         if (c == '\n') break;
     }

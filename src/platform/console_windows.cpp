@@ -40,14 +40,17 @@ bool is_console(HANDLE h) {
     return h != nullptr && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
 }
 
-void write_std(DWORD which, std::string_view bytes) {
+// False when the reader of a pipe has gone; other errors are ignored.
+bool write_std(DWORD which, std::string_view bytes) {
     HANDLE h = GetStdHandle(which);
-    if (h == nullptr || h == INVALID_HANDLE_VALUE || bytes.empty()) return;
+    if (h == nullptr || h == INVALID_HANDLE_VALUE || bytes.empty()) return true;
     if (is_console(h)) {
         write_console(h, bytes);
-    } else {
-        (void)write_handle(h, bytes);
+        return true;
     }
+    auto written = write_handle(h, bytes);
+    const auto code = written ? DWORD{0} : static_cast<DWORD>(written.error().code);
+    return code != ERROR_NO_DATA && code != ERROR_BROKEN_PIPE;
 }
 
 // A line typed at the console, read in its own line mode; the CR LF ending becomes LF, and
@@ -57,7 +60,10 @@ OsResult<std::optional<std::string>> read_console_line(HANDLE h) {
     while (line.empty() || line.back() != L'\n') {
         wchar_t buffer[256];
         DWORD n = 0;
-        if (!ReadConsoleW(h, buffer, 1, &n, nullptr)) return fail(last_error());
+        const bool ok = ReadConsoleW(h, buffer, 1, &n, nullptr) != 0;
+        // Ctrl-C ends the read with nothing read (and an aborted operation).
+        if (interrupt_pending()) return fail(interrupted());
+        if (!ok) return fail(last_error());
         if (n == 0) break;
         if (line.empty() && buffer[0] == 0x1A) return std::optional<std::string>();
         line.append(buffer, n);
@@ -69,13 +75,13 @@ OsResult<std::optional<std::string>> read_console_line(HANDLE h) {
 
 }  // namespace
 
-void write_stdout(std::string_view bytes) {
+bool write_stdout(std::string_view bytes) {
     std::fflush(stdout);
-    write_std(STD_OUTPUT_HANDLE, bytes);
+    return write_std(STD_OUTPUT_HANDLE, bytes);
 }
 
 void write_stderr(std::string_view bytes) {
-    write_std(STD_ERROR_HANDLE, bytes);
+    (void)write_std(STD_ERROR_HANDLE, bytes);
 }
 
 bool stdin_is_terminal() {
@@ -89,6 +95,11 @@ OsResult<std::optional<std::string>> read_stdin_line() {
     // One byte at a time, so that nothing past the line feed is consumed.
     std::string line;
     while (true) {
+        if (interrupt_pending()) return fail(interrupted());
+        if (line.size() == line.capacity() && line.size() >= kBoundedFrom &&
+            !may_hold(line.size())) {
+            return fail(too_large(line.size()));
+        }
         char c = 0;
         DWORD n = 0;
         if (!ReadFile(h, &c, 1, &n, nullptr)) {

@@ -5,6 +5,7 @@
 namespace kiln::platform {
 
 std::string describe(const OsError& error) {
+    if (error.code < 0) return error.message;  // the shell's own, not the system's
     return error.message + " (os error " + std::to_string(error.code) + ")";
 }
 

@@ -66,19 +66,36 @@ void prefault(char* data, std::size_t size) {
 #endif
 }
 
-// Grows a large buffer eightfold, or twofold when the system will not lend that much address
-// space. Capacity that is never written costs no memory, while every copy touches fresh pages,
-// which is what costs time: a gigabyte read from a pipe is copied a third of a gigabyte
-// instead of a whole one.
-void grow_large(std::string& out) {
+// Grows a large buffer eightfold, or twofold when the bound or the system will not lend that
+// much; false when neither fits. Capacity that is never written costs no memory, while every
+// copy touches fresh pages, which is what costs time: a gigabyte read from a pipe is copied a
+// third of a gigabyte instead of a whole one.
+bool grow_large(std::string& out) {
     std::string next;
-    try {
-        next.reserve(out.capacity() * 8);
-    } catch (const std::bad_alloc&) {
-        next.reserve(out.capacity() * 2);
+    for (const std::size_t factor : {8, 2}) {
+        const std::size_t size = out.capacity() * factor;
+        if (!may_hold(size)) continue;
+        try {
+            next.reserve(size);
+            break;
+        } catch (const std::bad_alloc&) {
+        }
     }
+    if (next.capacity() <= out.capacity()) return false;
     next.append(out);
     out.swap(next);
+    return true;
+}
+
+// Opens, waiting as long as the system waits (for the other side of a FIFO) unless Ctrl-C
+// ends the wait.
+OsResult<int> open_fd(const std::string& path, int flags, mode_t mode = 0) {
+    while (true) {
+        const int fd = ::open(path.c_str(), flags, mode);
+        if (fd >= 0) return fd;
+        if (errno != EINTR) return fail(last_error());
+        if (interrupt_pending()) return fail(interrupted());
+    }
 }
 
 OsResult<void> read_into(int fd, std::string& out, bool prefault_steps);
@@ -86,14 +103,17 @@ OsResult<void> read_into(int fd, std::string& out, bool prefault_steps);
 }  // namespace
 
 OsResult<std::string> read_file(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return fail(last_error());
+    auto opened = open_fd(path, O_RDONLY | O_CLOEXEC);
+    if (!opened) return fail(opened.error());
+    const int fd = *opened;
     const Handle handle(fd);
     std::string bytes;
     bool huge = false;
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        bytes.reserve(static_cast<std::size_t>(st.st_size));
+        const auto size = static_cast<std::size_t>(st.st_size);
+        if (size >= kBoundedFrom && !may_hold(size)) return fail(too_large(size));
+        bytes.reserve(size);
         huge = bytes.capacity() >= kLarge;
         if (huge) advise_huge_pages(bytes);
     }
@@ -107,9 +127,9 @@ void Handle::close() {
 
 OsResult<Handle> open_for_write(const std::string& path, bool append) {
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
-    const int fd = ::open(path.c_str(), flags, 0666);
-    if (fd < 0) return fail(last_error());
-    return Handle(fd);
+    auto fd = open_fd(path, flags, 0666);
+    if (!fd) return fail(fd.error());
+    return Handle(*fd);
 }
 
 namespace detail {
@@ -134,6 +154,7 @@ namespace {
 
 // Appends everything up to end of input. With prefault_steps, each large step's pages are
 // mapped in one call; a buffer given huge pages is not, which measured five times slower.
+// Ctrl-C and the memory bound end the read, so that an endless input ends it too.
 OsResult<void> read_into(int fd, std::string& out, bool prefault_steps) {
     // The string is grown ahead of the bytes in steps of up to 1 MiB and cut back to what was
     // read at the end: each byte of spare capacity is zero-filled once, just before the data
@@ -142,6 +163,10 @@ OsResult<void> read_into(int fd, std::string& out, bool prefault_steps) {
     char probe[16384];
     std::size_t used = out.size();
     while (true) {
+        if (interrupt_pending()) {
+            out.resize(used);
+            return fail(interrupted());
+        }
         if (used == out.size()) {
             const std::size_t spare = out.capacity() - used;
             if (spare < sizeof probe) {
@@ -154,7 +179,7 @@ OsResult<void> read_into(int fd, std::string& out, bool prefault_steps) {
                     if (errno == EINTR) continue;
                     return fail(last_error());
                 }
-                if (out.capacity() >= kLarge) grow_large(out);
+                if (out.capacity() >= kLarge && !grow_large(out)) return fail(too_large(used));
                 out.append(probe, static_cast<std::size_t>(n));
                 used = out.size();
                 continue;

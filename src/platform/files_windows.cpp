@@ -36,6 +36,8 @@ DWORD attributes(const std::string& path) {
     return GetFileAttributesW(sys_path(path).c_str());
 }
 
+OsResult<void> read_handle(HANDLE h, std::string& out, bool interruptible);
+
 HANDLE open_existing(const std::string& path, DWORD access, DWORD flags) {
     return CreateFileW(sys_path(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags,
                        nullptr);
@@ -68,9 +70,11 @@ OsResult<std::string> read_file(const std::string& path) {
     std::string bytes;
     LARGE_INTEGER size{};
     if (GetFileSizeEx(h, &size) && size.QuadPart > 0) {
-        bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+        const auto whole = static_cast<std::size_t>(size.QuadPart);
+        if (whole >= kBoundedFrom && !may_hold(whole)) return fail(too_large(whole));
+        bytes.reserve(whole);
     }
-    if (auto r = read_all(handle, bytes); !r) return fail(r.error());
+    if (auto r = read_handle(h, bytes, true); !r) return fail(r.error());
     return bytes;
 }
 
@@ -95,13 +99,21 @@ OsResult<void> write_all(const Handle& handle, std::string_view bytes) {
     return write_handle(handle_of(handle), bytes);
 }
 
-OsResult<void> read_all(const Handle& handle, std::string& out) {
+namespace {
+// Appends everything up to end of file. The memory bound ends the read, and so does Ctrl-C
+// when `interruptible` (a file read whole, not a child's output: the child gets the Ctrl-C
+// itself and ends its output).
+OsResult<void> read_handle(HANDLE h, std::string& out, bool interruptible) {
     constexpr std::size_t kChunk = 1 << 16;
     while (true) {
+        if (interruptible && interrupt_pending()) return fail(interrupted());
         const std::size_t old = out.size();
+        // The string doubles when it grows: a large one asks the bound for the new block.
+        if (old + kChunk > out.capacity() && old >= kBoundedFrom && !may_hold(2 * out.capacity()))
+            return fail(too_large(old));
         out.resize(old + kChunk);
         DWORD n = 0;
-        const BOOL ok = ReadFile(handle_of(handle), out.data() + old, kChunk, &n, nullptr);
+        const BOOL ok = ReadFile(h, out.data() + old, kChunk, &n, nullptr);
         out.resize(old + n);
         if (!ok) {
             // The writer of a pipe has closed its end: that is the end of the data.
@@ -111,6 +123,11 @@ OsResult<void> read_all(const Handle& handle, std::string& out) {
         }
         if (n == 0) return {};
     }
+}
+}  // namespace
+
+OsResult<void> read_all(const Handle& handle, std::string& out) {
+    return read_handle(handle_of(handle), out, false);
 }
 
 OsResult<Pipe> make_pipe() {

@@ -2,10 +2,12 @@
 // in one section per area. Each area is implemented twice, in files of the same stem:
 // {stem}_posix.cpp and {stem}_windows.cpp. The sections, in order, and their stems:
 //   errors            errors_     files          files_      standard streams  console_
-//   process start-up  startup_    directories    dir_        programs          process_
-//   environment       env_        held output    spool_      interrupts        process_
-//   paths             paths_      file updates   update_     endings           signals_
-// Only Windows has text_windows.cpp (UTF-8 to and from UTF-16) and the rules that need no
+//   process start-up  startup_    file updates   update_     programs          process_
+//   environment       env_        directories    dir_        interrupts        process_
+//   paths             paths_      memory         memory_     endings           signals_
+//                                 held output    spool_
+// The shell's own errors are the same everywhere: own_errors.cpp. Only Windows has
+// text_windows.cpp (UTF-8 to and from UTF-16) and the rules that need no
 // system, tested everywhere: win_text.* (UTF-16, paths) and win_cmdline.* (command lines).
 // No other folder includes system headers or tests for the platform.
 //
@@ -33,7 +35,15 @@ struct OsError {
     std::string message;  // e.g. "No such file or directory"
 };
 
-// "{message} (os error {code})", the one format of system errors in messages.
+// Codes of failures that are the shell's own rather than the system's.
+inline constexpr int kInterrupted = -1;  // Ctrl-C ended a wait or a read
+inline constexpr int kTooLarge = -2;     // the bytes would pass the memory bound (may_hold)
+
+// The failure of a wait or a read that Ctrl-C ended: "interrupted".
+OsError interrupted();
+
+// "{message} (os error {code})", the one format of system errors in messages; the message
+// alone for the shell's own codes.
 std::string describe(const OsError& error);
 
 template <class T>
@@ -113,6 +123,8 @@ enum class FileKind { Missing, Regular, Directory, Other };
 // Metadata with links followed. Missing also covers entries that cannot be examined.
 FileKind file_kind(const std::string& path);
 
+// The whole file. Ctrl-C stops the read (kInterrupted), and so does the memory bound
+// (too_large), so that an endless file such as /dev/zero ends with a message.
 OsResult<std::string> read_file(const std::string& path);
 
 // An owned native descriptor or handle; closed when destroyed.
@@ -142,6 +154,7 @@ private:
 
 // Opens for writing, creating the file when missing; truncates unless `append`, in which case
 // every write goes to the end. Other processes may read, write and delete the file meanwhile.
+// Ctrl-C ends a wait for the other side of a FIFO (kInterrupted).
 OsResult<Handle> open_for_write(const std::string& path, bool append);
 
 // Writes every byte, retrying interrupted and partial writes.
@@ -193,6 +206,23 @@ OsResult<std::vector<DirEntry>> list_dir(const std::string& path);
 // answer is_dir and is_link, so a large directory is listed without examining every entry.
 OsResult<std::vector<DirEntry>> list_dir_names(const std::string& path);
 
+// ---- memory --------------------------------------------------------------------------------
+
+// Everything the shell holds for commands (held and captured outputs, builtins' output, files
+// and streams read whole, expanded values) counts against one bound for the whole process:
+// the smaller of its address-space or data limit and the machine's physical memory (on
+// Windows the job's or the system's commit limit), less a margin for the shell itself. True
+// when the process may take `more` bytes and stay within it, judged by what it uses now.
+// Asked only before large growth, so that its cost is spread over many bytes.
+bool may_hold(std::size_t more);
+
+// Growth to this size and beyond asks may_hold first; smaller buffers never do.
+inline constexpr std::size_t kBoundedFrom = std::size_t{1} << 20;
+
+// The failure of a buffer stopped at the bound with `size` bytes in it:
+// "output too large to hold in memory (1.4 GiB)".
+OsError too_large(std::size_t size);
+
 // ---- held output ---------------------------------------------------------------------------
 
 // The whole standard output of a command, held until the next command takes it as its input.
@@ -217,7 +247,8 @@ public:
     std::size_t size() const { return in_region() ? size_ : text_.size(); }
     bool empty() const { return size() == 0; }
 
-    // Appends the bytes; a string or spool is taken whole when this one is empty.
+    // Appends the bytes; a string or spool is taken whole when this one is empty. Fails with
+    // too_large when the bytes would pass the memory bound.
     OsResult<void> append(std::string_view bytes);
     OsResult<void> append(std::string&& bytes);
     OsResult<void> append(Spool&& other);
@@ -243,6 +274,8 @@ private:
 };
 
 // Appends everything up to end of file to the spool. On an error the bytes read so far stay.
+// Growth past the memory bound stops the read with too_large; the caller then closes the
+// pipe, so that its writer sees a broken pipe.
 OsResult<void> read_all(const Handle& handle, Spool& out);
 // Writes every byte of the spool (to a pipe or a file).
 OsResult<void> write_all(const Handle& handle, const Spool& bytes);
@@ -252,15 +285,26 @@ OsResult<void> write_all(const Handle& handle, Spool&& bytes);
 
 // ---- standard streams ----------------------------------------------------------------------
 
-// Writes to the shell's own standard output (flushed) or standard error; errors are ignored.
-// A console receives the bytes as UTF-8 text.
-void write_stdout(std::string_view bytes);
+// Writes to the shell's own standard output (flushed) or standard error. A console receives
+// the bytes as UTF-8 text. write_stdout is false when its reader has gone (a broken pipe);
+// every other error is ignored.
+bool write_stdout(std::string_view bytes);
 void write_stderr(std::string_view bytes);
+
+// The status of a run ended by a broken pipe on its standard output: as a program killed by
+// SIGPIPE on POSIX, a plain failure on Windows.
+inline constexpr int kBrokenPipeStatus =
+#ifdef _WIN32
+    1;
+#else
+    141;
+#endif
 
 bool stdin_is_terminal();
 
 // One line of the shell's standard input, its line feed included, read without buffering
-// ahead so that the rest stays for programs started later. Absent at end of input.
+// ahead so that the rest stays for programs started later. Absent at end of input. Ctrl-C
+// ends the wait (kInterrupted); a line past the memory bound fails with too_large.
 OsResult<std::optional<std::string>> read_stdin_line();
 
 // ---- programs ------------------------------------------------------------------------------
@@ -304,6 +348,9 @@ std::vector<std::string> list_programs(std::string_view prefix, std::size_t limi
 void catch_interrupts();
 // True once for each Ctrl-C received since the last call, and always while an ending waits.
 bool take_interrupt();
+// True while a Ctrl-C waits to be taken, without taking it: long reads and walks ask it
+// between steps and stop with kInterrupted.
+bool interrupt_pending();
 
 // ---- endings -------------------------------------------------------------------------------
 

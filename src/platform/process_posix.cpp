@@ -217,7 +217,9 @@ void catch_interrupts() {
     struct sigaction sa {};
     sa.sa_handler = on_interrupt;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
+    // No SA_RESTART: a wait of the shell's own (a FIFO opened for a redirection, `read` from
+    // the terminal) ends with EINTR, and the call that waited sees interrupt_pending().
+    sa.sa_flags = 0;
     ::sigaction(SIGINT, &sa, nullptr);
 }
 
@@ -225,6 +227,10 @@ bool take_interrupt() {
     const bool was = g_interrupted != 0;
     g_interrupted = 0;
     return was || ending_pending();
+}
+
+bool interrupt_pending() {
+    return g_interrupted != 0;
 }
 
 }  // namespace kiln::platform

@@ -325,4 +325,8 @@ bool take_interrupt() {
     return g_interrupts.exchange(0) > 0;
 }
 
+bool interrupt_pending() {
+    return g_interrupts.load() > 0;
+}
+
 }  // namespace kiln::platform

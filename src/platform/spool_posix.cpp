@@ -99,12 +99,13 @@ void Spool::release() {
 
 // Makes room in a mapping for `more` bytes after the end, moving the string into a new
 // mapping first; a mapping grows fourfold, moved by the system without copying its pages.
-// False when the system lends no more address space. A child's output past its first
+// False when the memory bound or the system lends no more. A child's output past its first
 // megabyte, and anything appended to a mapping, is made room for only here: the place where
-// a bound on held child output applies.
+// the bound on held output applies.
 bool Spool::reserve(std::size_t more) {
     if (!in_region()) {
         const std::size_t size = round_up(4 * (text_.size() + more), kUnit);
+        if (!may_hold(size)) return false;
         char* region = map_region(size);
         if (region == nullptr) return false;
         std::memcpy(region, text_.data(), text_.size());
@@ -115,18 +116,20 @@ bool Spool::reserve(std::size_t more) {
         return true;
     }
     if (size_ + more <= capacity_) return true;
-    // The system picks the new place; for a length of whole units, recent Linux puts it on a
-    // unit boundary, so the huge pages move whole.
-    std::size_t size = round_up(4 * (size_ + more), kUnit);
-    void* p = ::mremap(region_, capacity_, size, MREMAP_MAYMOVE);
-    if (p == MAP_FAILED) {  // not that much address space: just enough, then
-        size = round_up(size_ + more, kUnit);
-        p = ::mremap(region_, capacity_, size, MREMAP_MAYMOVE);
-        if (p == MAP_FAILED) return false;
+    // Fourfold, or by less as the bound or the address space runs short, so that the last
+    // steps before the bound stay few. The system picks the new place; for a length of whole
+    // units, recent Linux puts it on a unit boundary, so the huge pages move whole.
+    const std::size_t need = size_ + more;
+    for (const std::size_t grown : {4 * need, 2 * need, need + need / 8, need + need / 64, need}) {
+        const std::size_t size = round_up(grown, kUnit);
+        if (!may_hold(size - capacity_)) continue;
+        void* p = ::mremap(region_, capacity_, size, MREMAP_MAYMOVE);
+        if (p == MAP_FAILED) continue;
+        region_ = static_cast<char*>(p);
+        capacity_ = size;
+        return true;
     }
-    region_ = static_cast<char*>(p);
-    capacity_ = size;
-    return true;
+    return false;
 }
 
 bool Spool::small_enough(std::size_t more) const {
@@ -137,12 +140,18 @@ bool Spool::small_enough(std::size_t more) const {
 // by read_all, starts a mapping.
 OsResult<void> Spool::append(std::string_view bytes) {
     if (!in_region()) {
+        // The string doubles when it grows: a large one asks the bound for the new block.
+        const std::size_t size = text_.size() + bytes.size();
+        if (size > text_.capacity() && size >= kBoundedFrom &&
+            !may_hold(std::max(size, 2 * text_.capacity()))) {
+            return fail(too_large(text_.size()));
+        }
         text_.append(bytes);
     } else if (reserve(bytes.size())) {
         std::memcpy(region_ + size_, bytes.data(), bytes.size());
         size_ += bytes.size();
     } else {
-        return fail(OsError{ENOMEM, std::strerror(ENOMEM)});
+        return fail(too_large(size_));
     }
     return {};
 }
@@ -184,7 +193,7 @@ OsResult<void> read_all(const Handle& handle, Spool& out) {
     std::size_t ready = 0;  // the mapping's bytes from the start that are mapped in
     while (true) {
         const bool direct = !out.small_enough(kStep) && out.reserve(kStep);
-        if (!direct && out.in_region()) return fail(OsError{ENOMEM, std::strerror(ENOMEM)});
+        if (!direct && !out.small_enough(kStep)) return fail(too_large(out.size()));
         if (direct && ready < out.size_ + kStep) {
             ready = std::max(ready, out.size_ / kPage * kPage);
             const std::size_t end = std::min(ready + kStep, out.capacity_);

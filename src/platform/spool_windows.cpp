@@ -1,4 +1,5 @@
 // Held output on Windows: always a plain string, written into and read from anonymous pipes.
+#include <algorithm>
 #include <utility>
 
 #include "platform/platform.hpp"
@@ -17,6 +18,12 @@ Spool::~Spool() = default;
 void Spool::release() {}
 
 OsResult<void> Spool::append(std::string_view bytes) {
+    // The string doubles when it grows: a large one asks the bound for the new block.
+    const std::size_t size = text_.size() + bytes.size();
+    if (size > text_.capacity() && size >= kBoundedFrom &&
+        !may_hold(std::max(size, 2 * text_.capacity()))) {
+        return fail(too_large(text_.size()));
+    }
     text_.append(bytes);
     return {};
 }
@@ -24,10 +31,9 @@ OsResult<void> Spool::append(std::string_view bytes) {
 OsResult<void> Spool::append(std::string&& bytes) {
     if (text_.empty()) {
         text_ = std::move(bytes);
-    } else {
-        text_.append(bytes);
+        return {};
     }
-    return {};
+    return append(std::string_view(bytes));
 }
 
 OsResult<void> Spool::append(Spool&& other) {
