@@ -69,9 +69,13 @@ std::string line_of_input(std::string_view input) {
 }
 
 // One line from the shell's standard input, line ends stripped; absent at end of input, on a
-// read error, or when the line is not valid UTF-8.
-std::optional<std::string> line_of_stdin() {
+// read error, or when the line is not valid UTF-8. A line past the memory bound ends the
+// command as out_of_memory.
+std::optional<std::string> line_of_stdin(ShellState& state) {
     auto read = platform::read_stdin_line();
+    if (!read && read.error().code == platform::kTooLarge) {
+        out_of_memory(state, "read: " + platform::describe(read.error()));
+    }
     if (!read || !read->has_value()) return std::nullopt;
     std::string line = std::move(**read);
     if (!is_valid_utf8(line)) return std::nullopt;
@@ -147,7 +151,7 @@ int builtin_read(ShellState& state, std::span<const std::string> args, std::stri
     std::string line;
     if (!input.empty()) {
         line = line_of_input(input);
-    } else if (auto from_stdin = line_of_stdin()) {
+    } else if (auto from_stdin = line_of_stdin(state)) {
         line = std::move(*from_stdin);
     } else {
         return 1;
@@ -171,7 +175,7 @@ int builtin_read(ShellState& state, std::span<const std::string> args, std::stri
     return status;
 }
 
-int builtin_cat(ShellState&, std::span<const std::string> args, std::string_view input,
+int builtin_cat(ShellState& state, std::span<const std::string> args, std::string_view input,
                 BuiltinIo& io) {
     if (args.empty()) {
         // Passing the input on whole: take its buffer rather than copying it, so that a
@@ -195,6 +199,10 @@ int builtin_cat(ShellState&, std::span<const std::string> args, std::string_view
             continue;
         }
         auto bytes = platform::read_file(file);
+        if (!bytes && bytes.error().code == platform::kTooLarge) {
+            // An endless file: cat is the producer that the bound ends.
+            return out_of_memory(state, file + ": " + platform::describe(bytes.error()));
+        }
         if (!bytes) {
             io.err += "cat: " + file + ": " + platform::describe(bytes.error()) + "\n";
             status = 1;

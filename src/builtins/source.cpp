@@ -7,10 +7,14 @@
 namespace kiln {
 namespace {
 
-// The file's text, or a description of why it cannot be run.
-Result<std::string, std::string> read_script(const std::string& file) {
+// The file's text, or a description of why it cannot be run. A file past the memory bound
+// ends the command as out_of_memory.
+Result<std::string, std::string> read_script(ShellState& state, const std::string& file) {
     if (has_nul(file)) return fail(std::string("file name contains a NUL byte"));
     auto text = platform::read_file(file);
+    if (!text && text.error().code == platform::kTooLarge) {
+        out_of_memory(state, file + ": " + platform::describe(text.error()));
+    }
     if (!text) return fail(platform::describe(text.error()));
     if (!is_valid_utf8(*text)) return fail(std::string("stream did not contain valid UTF-8"));
     return std::move(*text);
@@ -25,7 +29,8 @@ int builtin_source(ShellState& state, std::span<const std::string> args, std::st
         return 2;
     }
     const std::string& file = args[0];  // further arguments are ignored
-    auto text = read_script(file);
+    auto text = read_script(state, file);
+    if (state.out_of_memory) return 1;
     if (!text) {
         io.err += "source: " + file + ": " + text.error() + "\n";
         return 1;

@@ -1,6 +1,7 @@
 // The evaluator: one visit per node kind, with the unwinding of exit, return, break,
-// continue, Ctrl-C and runaway nesting.
+// continue, Ctrl-C, runaway nesting and memory shortage.
 #include <memory>
+#include <new>
 #include <span>
 #include <type_traits>
 #include <utility>
@@ -17,7 +18,7 @@ namespace {
 // Requests that end a loop outright; break and continue are counted down by the loop itself.
 bool leaves_loops(const ShellState& state) {
     return state.exit_pending || state.return_pending || state.interrupted ||
-           state.nesting_exceeded;
+           state.nesting_exceeded || state.out_of_memory;
 }
 
 enum class LoopStep { Next, Leave };
@@ -66,13 +67,17 @@ int eval_node(ShellState& state, const AndOr& node, InputData input, Capture cap
 }
 
 int eval_node(ShellState& state, const Sequence& node, InputData, Capture capture) {
-    // In the outermost list of a text, an overflow ends only the command that caused it: the
-    // message has been given, the status is failing, and the next command runs.
+    // In the outermost list of a text, an overflow or a memory shortage ends only the command
+    // that caused it: the message has been given, the status is failing, and the next command
+    // runs.
     const bool outermost = state.depth == 1;
     int status = 0;
     for (const Node& item : node.items) {
         status = evaluate(state, item, std::nullopt, capture);
-        if (outermost && state.nesting_exceeded) state.nesting_exceeded = false;
+        if (outermost && (state.nesting_exceeded || state.out_of_memory)) {
+            state.nesting_exceeded = state.out_of_memory = false;
+            status = state.last_status;
+        }
         if (should_unwind(state)) break;
     }
     return status;
@@ -192,19 +197,23 @@ private:
     ShellState& state_;
 };
 
+// The one place where an allocation failure is caught: it ends the command being run, with
+// its memory given back as the stack unwinds, never the shell. Every evaluate has its own, so
+// the failure never unwinds through the evaluator's own bookkeeping between nodes.
 int dispatch(ShellState& state, const Node& node, InputData input, Capture capture) {
-    return std::visit(
-        [&](const auto& kind) { return eval_node(state, kind, std::move(input), capture); },
-        node.v);
+    try {
+        return std::visit(
+            [&](const auto& kind) { return eval_node(state, kind, std::move(input), capture); },
+            node.v);
+    } catch (const std::bad_alloc&) {
+        return out_of_memory(state, "out of memory: the command was stopped");
+    }
 }
 
 }  // namespace
 
 int evaluate(ShellState& state, const Node& node, InputData input, Capture capture) {
-    if (platform::take_interrupt()) {
-        state.interrupted = true;
-        state.last_status = 130;
-    }
+    notice_interrupt(state);
     if (should_unwind(state)) return state.last_status;
     if (state.depth >= kMaxEvalDepth) {
         report(state, "maximum nesting depth exceeded");
@@ -218,14 +227,12 @@ int evaluate(ShellState& state, const Node& node, InputData input, Capture captu
         DepthGuard guard(state);
         status = dispatch(state, node, std::move(input), capture);
     }
-    // Ctrl-C during the last command of the text is the text's status as well.
-    if (outermost && platform::take_interrupt()) {
-        state.interrupted = true;
-        state.last_status = 130;
-    }
-    if (outermost && (state.nesting_exceeded || state.interrupted)) {
+    // A Ctrl-C that ended a wait of the command's own (a read, a FIFO) ends the command line;
+    // during the last command of the text it is the text's status as well.
+    if (notice_interrupt(state)) status = 130;
+    if (outermost && (state.nesting_exceeded || state.out_of_memory || state.interrupted)) {
         // An overflow ends the text that caused it; the next text runs normally.
-        state.nesting_exceeded = false;
+        state.nesting_exceeded = state.out_of_memory = false;
         status = state.last_status;
     }
     return status;

@@ -110,10 +110,19 @@ int run_program(ShellState& state, ProgramCall call, const RedirectPlan& plan) {
         call.input.reset();
     }
     // Reading straight into the capture: read_all appends, and the bytes read before an error
-    // stay there.
-    if (streams.out_pipe) (void)platform::read_all(streams.out_pipe->read, *call.capture);
+    // stay there. Whatever ended the reading, the pipe is closed before the wait, so that a
+    // child still writing sees a broken pipe instead of waiting for a reader forever.
+    platform::OsResult<void> read;
+    if (streams.out_pipe) {
+        read = platform::read_all(streams.out_pipe->read, *call.capture);
+        streams.out_pipe->read.close();
+    }
     auto status = platform::wait_child(*child);
     if (worker.joinable()) worker.join();
+    if (!read && read.error().code == platform::kTooLarge) {
+        *call.capture = platform::Spool();  // the rest of the pipeline does not run
+        return out_of_memory(state, name + ": " + platform::describe(read.error()));
+    }
     if (!fed) return 1;
     return status ? *status : 1;
 }

@@ -45,7 +45,7 @@ bool reported(const ShellState& state, const std::string& path,
 
 }  // namespace
 
-bool deliver_output(const ShellState& state, platform::Spool bytes,
+bool deliver_output(ShellState& state, std::string_view name, platform::Spool bytes,
                     const std::optional<OutputTarget>& target, Capture capture) {
     if (target) {
         auto file = open_for_output(target->path, target->append);
@@ -54,9 +54,16 @@ bool deliver_output(const ShellState& state, platform::Spool bytes,
     }
     if (capture != nullptr) {
         // Pipelines hand whole outputs along; an empty capture takes the buffer without a copy.
-        (void)capture->append(std::move(bytes));
-    } else if (!bytes.empty()) {  // most builtins print nothing: no flush, no system call
-        platform::write_stdout(bytes.view());
+        if (auto appended = capture->append(std::move(bytes)); !appended) {
+            *capture = platform::Spool();  // the rest of the pipeline does not run
+            out_of_memory(state, std::string(name) + ": " + platform::describe(appended.error()));
+            return false;
+        }
+    } else if (!bytes.empty() && !platform::write_stdout(bytes.view())) {
+        // As a program killed by the broken pipe: the run ends, unwinding like an exit.
+        state.exit_pending = true;
+        state.exit_code = platform::kBrokenPipeStatus;
+        return false;
     }
     return true;
 }

@@ -33,8 +33,11 @@ platform::OsResult<platform::Handle> open_for_output(const std::string& path, bo
 
 // Writes standard output bytes to the target file, else appends them to the capture (taking
 // the buffer whole when the capture is empty), else writes them to the shell's output. False
-// when the target file could not be opened or written: that is reported, and fails the command.
-bool deliver_output(const ShellState& state, platform::Spool bytes,
+// when the command `name` is to fail: the target file could not be opened or written (that
+// is reported), its output passed the memory bound in the capture (reported as
+// out_of_memory), or the shell's own output is a pipe whose reader has gone, which ends the
+// run with kBrokenPipeStatus as a pending exit.
+bool deliver_output(ShellState& state, std::string_view name, platform::Spool bytes,
                     const std::optional<OutputTarget>& target, Capture capture);
 
 // Writes a builtin's error bytes to the `2>` file (opened only when there are bytes), else to

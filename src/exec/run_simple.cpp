@@ -69,8 +69,12 @@ int store(ShellState& state, int status) {
 int run_assignments(ShellState& state, std::span<const Assignment> assigns,
                     std::uint64_t substitutions_before) {
     bool ok = true;
-    for (const Assignment& a : assigns)
-        ok &= assign(state, a.name, expand_word_single(state, a.value));
+    for (const Assignment& a : assigns) {
+        std::string value = expand_word_single(state, a.value);
+        // A command substitution that hit Ctrl-C or a bound leaves the variable as it was.
+        if (notice_interrupt(state) || should_unwind(state)) return state.last_status;
+        ok &= assign(state, a.name, std::move(value));
+    }
     if (!ok) return store(state, 1);
     return store(state, state.substitutions != substitutions_before ? state.last_status : 0);
 }
@@ -141,7 +145,7 @@ int call_function(ShellState& state, const Simple& cmd, const std::shared_ptr<co
     if (plan.out) {
         platform::Spool out;
         status = evaluate(state, body, std::move(input), &out);
-        delivered = deliver_output(state, std::move(out), plan.out, nullptr);
+        delivered = deliver_output(state, argv[0], std::move(out), plan.out, nullptr);
     } else {
         status = evaluate(state, body, std::move(input), capture);
     }
@@ -176,14 +180,18 @@ int call_builtin(ShellState& state, const Simple& cmd, const Builtin& builtin,
     }
     // The input is no longer needed: it becomes the output when the builtin passed it on, and
     // is freed before the output moves on otherwise.
-    if (io.pass_input) (void)out.append(std::move(*input));
+    auto appended = io.pass_input ? out.append(std::move(*input)) : platform::OsResult<void>();
     input.reset();
-    (void)out.append(std::move(io.out));
-    // Output or errors that did not reach their file fail the builtin, whatever it returned.
-    const bool delivered = deliver_output(state, std::move(out), plan.out, capture);
+    if (appended) appended = out.append(std::move(io.out));
     // With text run, the `2>` file is open already and takes the builtin's own errors too.
-    const bool errors_delivered =
-        deliver_errors(state, io.err, text_errors ? std::nullopt : plan.err);
+    const std::optional<std::string> errors_to = text_errors ? std::nullopt : plan.err;
+    if (!appended) {
+        (void)deliver_errors(state, io.err, errors_to);
+        return out_of_memory(state, argv[0] + ": " + platform::describe(appended.error()));
+    }
+    // Output or errors that did not reach their file fail the builtin, whatever it returned.
+    const bool delivered = deliver_output(state, argv[0], std::move(out), plan.out, capture);
+    const bool errors_delivered = deliver_errors(state, io.err, errors_to);
     return store(state, delivered && errors_delivered ? status : 1);
 }
 
@@ -202,8 +210,10 @@ int run_simple(ShellState& state, const Simple& cmd, InputData input, Capture ca
     const std::uint64_t substitutions = state.substitutions;
     std::vector<std::string> argv = expand_words(state, cmd.words);
     std::optional<RedirectPlan> plan = plan_redirects(state, cmd.redirects);
-    // A command substitution in the words may have hit exit, Ctrl-C or the nesting bound; the
-    // command itself then does not run.
+    // A command substitution in the words may have hit exit, Ctrl-C, the nesting bound or the
+    // memory bound, and Ctrl-C may have cut a pattern's search short; the command itself then
+    // does not run.
+    notice_interrupt(state);
     if (should_unwind(state)) return state.last_status;
     if (!plan) return store(state, 1);
     if (argv.empty()) return run_assignments(state, cmd.assigns, substitutions);

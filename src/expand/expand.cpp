@@ -55,12 +55,29 @@ std::size_t find_closing(std::string_view text, std::size_t open, char opener, c
     return std::string_view::npos;
 }
 
-void append_var(const ShellState& state, std::string_view name, std::string& out) {
+// Appends a variable's value to the word being built. A word that would pass the memory
+// bound (`x="$x$x"` again and again) ends the command instead.
+void append_value(ShellState& state, std::string_view name, std::string_view value,
+                  std::string& out) {
+    if (state.out_of_memory) return;
+    const std::size_t size = out.size() + value.size();
+    if (size > out.capacity() && size >= platform::kBoundedFrom &&
+        !platform::may_hold(std::max(size, 2 * out.capacity()))) {
+        out_of_memory(state,
+                      std::string(name) + ": " + platform::describe(platform::too_large(size)));
+        return;
+    }
+    out += value;
+}
+
+void append_var(ShellState& state, std::string_view name, std::string& out) {
     // An ordinary name is appended straight from the table; special parameters are computed.
     if (!name.empty() && is_name_start(name.front())) {
-        if (const std::string* value = find_variable(state, name)) out += *value;
+        if (const std::string* value = find_variable(state, name)) {
+            append_value(state, name, *value, out);
+        }
     } else if (std::optional<std::string> value = get_var(state, name)) {
-        out += *value;
+        append_value(state, name, *value, out);
     }
 }
 

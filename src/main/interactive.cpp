@@ -25,6 +25,7 @@ void clear_pending(ShellState& state) {
     state.break_count = 0;
     state.continue_count = 0;
     state.interrupted = false;
+    state.out_of_memory = false;
 }
 
 // Runs one typed line. True when the shell is to end.
@@ -34,6 +35,8 @@ bool run_line(ShellState& state, const std::string& line) {
     (void)platform::take_interrupt();
     run_source(state, line);
     if (state.exit_pending) return true;
+    // After the terminal's "^C", the next prompt starts a line of its own.
+    if (state.interrupted) (void)platform::write_stdout("\n");
     clear_pending(state);
     return false;
 }

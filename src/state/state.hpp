@@ -67,6 +67,9 @@ struct ShellState {
     int depth = 0;  // current nesting of evaluate, bounded by kMaxEvalDepth
     // The nesting bound was hit: everything unwinds to the outermost evaluate, which clears it.
     bool nesting_exceeded = false;
+    // A command's output passed the memory bound or an allocation failed: likewise everything
+    // unwinds to the outermost list of the text, which clears it and runs its next command.
+    bool out_of_memory = false;
     // Where standard error goes while a function called with `2>` runs; null: the shell's own.
     const platform::Handle* stderr_sink = nullptr;
 };
@@ -87,12 +90,22 @@ Result<void, std::string> set_var(ShellState& state, std::string_view name, std:
 // Removes the variable and its export mark (and the environment entry of an exported name).
 Result<void, std::string> unset_var(ShellState& state, std::string_view name);
 
-// True while an exit, return, break, continue, interrupt or nesting overflow is pending.
+// True while an exit, return, break, continue, interrupt, nesting overflow or memory shortage
+// is pending.
 // Inline: it is asked after nearly every command.
 inline bool should_unwind(const ShellState& state) {
     return state.exit_pending || state.return_pending || state.break_count != 0 ||
-           state.continue_count != 0 || state.interrupted || state.nesting_exceeded;
+           state.continue_count != 0 || state.interrupted || state.nesting_exceeded ||
+           state.out_of_memory;
 }
+
+// Turns a Ctrl-C received since the last look into a pending interrupt with status 130;
+// true when there was one.
+bool notice_interrupt(ShellState& state);
+
+// Ends the running command for want of memory: "kiln: {text}" on standard error, status 1,
+// and the rest of the text unwinds as out_of_memory says. Returns the status.
+int out_of_memory(ShellState& state, std::string_view text);
 
 // Standard error as the running command sees it: a function's `2>` file, else the shell's.
 void write_error_output(const ShellState& state, std::string_view bytes);
