@@ -335,6 +335,8 @@ private:
     bool is_last(std::size_t i) const { return i + 1 == plan_.parts.size(); }
 
     static std::optional<Entries> list(const std::string& base) {
+        // Ctrl-C stops a long search between directories; the command then does not run.
+        if (platform::interrupt_pending()) return std::nullopt;
         auto entries = platform::list_dir_names(base.empty() ? "." : base);
         if (!entries) return std::nullopt;  // unreadable directories are left out
         return std::move(*entries);
