@@ -194,8 +194,10 @@ struct Reader {
             if (eq != npos) case_->env.back().second = entry.substr(eq + 1);
         } else if (key == "timeout" && std::atoi(rest.c_str()) > 0) {
             case_->timeout = std::atoi(rest.c_str());
+        } else if (key == "limit" && rest.ends_with('M') && std::atoi(rest.c_str()) > 0) {
+            case_->limit = std::uint64_t(std::atoi(rest.c_str())) << 20;  // MiB
         } else {
-            error("expected a setting (file, stdin, env, timeout) or a command");
+            error("expected a setting (file, stdin, env, timeout, limit) or a command");
         }
     }
 };

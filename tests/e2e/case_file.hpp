@@ -1,6 +1,7 @@
 // The case-file format of the end-to-end runner: cases of commands and what each must print.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -28,6 +29,7 @@ struct Case {
     std::optional<std::string> input;  // standard input of every command; /dev/null when absent
     std::vector<std::pair<std::string, std::optional<std::string>>> env;  // set, or remove
     int timeout = 10;                                                     // seconds per command
+    std::uint64_t limit = 0;  // the address space of every command in bytes; 0: unlimited
     std::vector<Command> commands;
 };
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,7 +26,8 @@ using namespace e2e;
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kiln_e2e [--wine WINE] [--env NAME[=VALUE]]... [-j N] [--keep] [-v] KILN CASES [LINE]\n"
+    "usage: kiln_e2e [--wine WINE] [--env NAME[=VALUE]]... [-j N] [--keep] [--no-limits] [-v]\n"
+    "                KILN CASES [LINE]\n"
     "  runs the cases of a file (only the one holding LINE) or a directory "
     "(tests/cases/README.md)\n";
 
@@ -37,6 +39,7 @@ struct Options {
     std::vector<std::string> env = {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"};
     unsigned jobs = 1;
     bool keep = false, verbose = false;
+    bool limits = true;  // false: cases with a `limit` are left out (a sanitized KILN needs more)
 };
 
 bool parse_options(int argc, char** argv, Options& o) {
@@ -45,6 +48,8 @@ bool parse_options(int argc, char** argv, Options& o) {
         const std::string a = argv[i], value = i + 1 < argc ? argv[i + 1] : "";
         if (a == "--keep" || a == "-v") {
             (a == "-v" ? o.verbose : o.keep) = true;
+        } else if (a == "--no-limits") {
+            o.limits = false;
         } else if (!a.starts_with("-")) {
             positional.push_back(a);
         } else if (a == "--wine" && !value.empty() && ++i) {
@@ -209,7 +214,7 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 // output streams go to the files `scratch`.out and .err, read once it has ended.
 ProcessResult run_process(std::vector<std::string> argv, std::vector<std::string> env,
                           const std::string& cwd, const std::optional<std::string>& input,
-                          int timeout_seconds, const std::string& scratch) {
+                          int timeout_seconds, const std::string& scratch, std::uint64_t limit) {
     // The input goes into the pipe before the start; cases hold far less than a pipe takes.
     int in[2] = {-1, -1};
     if (input && pipe2(in, O_CLOEXEC) == 0) {
@@ -226,6 +231,8 @@ ProcessResult run_process(std::vector<std::string> argv, std::vector<std::string
     if (pid == 0) {
         setpgid(0, 0);
         signal(SIGPIPE, SIG_DFL);
+        const rlimit address_space{limit, limit};
+        if (limit != 0 && setrlimit(RLIMIT_AS, &address_space) != 0) _exit(126);
         const int fd0 = input ? in[0] : open("/dev/null", O_RDONLY | O_CLOEXEC);
         const int fd1 = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         const int fd2 = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -289,7 +296,8 @@ std::string run_case(const Options& o, const std::string& kiln, const Case& c) {
         if (!o.wine.empty()) argv.insert(argv.begin(), o.wine);
         for (const auto& a : c.commands[i].argv)
             argv.push_back(substitute(a, values));
-        const auto result = run_process(argv, env, work, c.input, c.timeout, base / "stream");
+        const auto result =
+            run_process(argv, env, work, c.input, c.timeout, base / "stream", c.limit);
         failure = check(c.commands[i], result, values);
         line = c.commands[i].line;
     }
@@ -329,7 +337,8 @@ int main(int argc, char** argv) {
         parse_case_file(path.filename().string(), read_file(path), cases, errors);
         for (const Case& c : cases)
             if ((o.line == 0 || (c.line <= o.line && o.line <= c.end)) &&
-                (c.platform == Platform::Both || c.platform == platform))
+                (c.platform == Platform::Both || c.platform == platform) &&
+                (c.limit == 0 || (o.limits && o.wine.empty())))
                 selected.push_back(c);
     }
     for (const auto& e : errors)

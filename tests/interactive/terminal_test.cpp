@@ -2,6 +2,9 @@
 // completion, history across sessions, Ctrl-C at the prompt and during a command, end of
 // input, and the start-up file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -121,6 +124,18 @@ TEST(Terminal, StartupFileAndDumbTerminal) {
         ASSERT_TRUE(sh.type("echo first\r", colored_prompt("~/dir", true)));
         ASSERT_TRUE(sh.type("echo second $X\r", "\rsecond set\r\n"));
         EXPECT_EQ(sh.output().find("\rfirst"), std::string::npos);
+        // Ctrl-C ends the shell's own waits at once: a FIFO without a reader, the terminal, a
+        // search of every directory, an endless file
+        ASSERT_EQ(::mkfifo((home.path / "dir" / "fifo").c_str(), 0600), 0);
+        for (const char* line : {"echo hi >> fifo\r", "read v\r", "echo /** > /dev/null\r",
+                                 "cat /dev/zero > /dev/null\r"}) {
+            sh.send(line);
+            let_it_start();
+            const auto interrupted = std::chrono::steady_clock::now();
+            ASSERT_TRUE(sh.type("\x03", colored_prompt("~/dir", false), 3s)) << line;
+            EXPECT_LT(std::chrono::steady_clock::now() - interrupted, 3s) << line;
+            ASSERT_TRUE(sh.type("echo $?\r", "\r130\r\n")) << line;
+        }
     }
     write_file(home.path / ".kiln_history", "legacy line\n\n");
     fs::remove(home.path / ".kilnrc");
@@ -189,6 +204,28 @@ TEST(Terminal, HistorySurvivesEndingsSharingAndFilesItCannotUse) {
     EXPECT_LT(sh.output().find(message), sh.output().find(kBanner));
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(read_file(file), both);
+}
+
+// Not a terminal: the shell's output is a pipe whose reader goes away after one line.
+TEST(Terminal, BrokenPipeEndsTheRun) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(fds[1], 1);
+        ::close(fds[0]);
+        ::execl(KILN_BINARY, "kiln", "-c", "while true; do echo y; done", nullptr);
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    char line[2] = {};
+    EXPECT_EQ(::read(fds[0], line, 2), 2);
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 141);
 }
 
 }  // namespace
