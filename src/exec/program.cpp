@@ -12,8 +12,8 @@ namespace {
 struct ChildStreams {
     std::optional<platform::Handle> out_file;
     std::optional<platform::Handle> err_file;
-    std::optional<platform::Pipe> in_pipe;
-    std::optional<platform::Pipe> out_pipe;
+    std::optional<platform::PipeEnds> in_pipe;
+    std::optional<platform::PipeEnds> out_pipe;
 };
 
 // Opens the redirection files, standard output first; false after reporting a failure.
@@ -38,7 +38,7 @@ bool open_files(const ShellState& state, const RedirectPlan& plan, ChildStreams&
 }
 
 bool make_pipe(const ShellState& state, const std::string& name,
-               std::optional<platform::Pipe>& slot) {
+               std::optional<platform::PipeEnds>& slot) {
     auto pipe = platform::make_pipe();
     if (!pipe) {
         report(state, name + ": " + platform::describe(pipe.error()));

@@ -95,7 +95,7 @@ std::string substitute_command(ShellState& state, std::string_view inner) {
 
 // One dollar form of a text: what it names and where the text goes on after it.
 struct DollarForm {
-    enum class Kind { Literal, Parameter, Command } kind = Kind::Literal;
+    enum class Shape { Literal, Parameter, Command } shape = Shape::Literal;
     std::string_view inner;  // the parameter's name, or the command's text
     std::size_t end = 0;
 };
@@ -110,26 +110,26 @@ std::size_t find_command_end(std::string_view text, std::size_t open, bool quote
 
 // Reads the dollar form at `pos`, a '$' that is not the last character.
 DollarForm read_dollar_form(std::string_view text, std::size_t pos, bool quoted) {
-    using Kind = DollarForm::Kind;
+    using Shape = DollarForm::Shape;
     const char c = text[pos + 1];
     if (c == '?' || c == '$' || c == '#' || c == '*' || c == '@' || (c >= '0' && c <= '9')) {
-        return {Kind::Parameter, text.substr(pos + 1, 1), pos + 2};  // $10 is $1 and a 0
+        return {Shape::Parameter, text.substr(pos + 1, 1), pos + 2};  // $10 is $1 and a 0
     }
     if (c == '{' || c == '(') {
         const std::size_t close = c == '{' ? find_closing(text, pos + 1, '{', '}')
                                            : find_command_end(text, pos + 1, quoted);
         // Unmatched: the '$' is literal and the scan goes on after it.
-        if (close == std::string_view::npos) return {Kind::Literal, {}, pos + 1};
+        if (close == std::string_view::npos) return {Shape::Literal, {}, pos + 1};
         const std::string_view inner = text.substr(pos + 2, close - pos - 2);
-        return {c == '{' ? Kind::Parameter : Kind::Command, inner, close + 1};
+        return {c == '{' ? Shape::Parameter : Shape::Command, inner, close + 1};
     }
     if (is_name_start(c)) {
         std::size_t end = pos + 2;
         while (end < text.size() && is_name_char(text[end]))
             ++end;
-        return {Kind::Parameter, text.substr(pos + 1, end - pos - 1), end};
+        return {Shape::Parameter, text.substr(pos + 1, end - pos - 1), end};
     }
-    return {Kind::Literal, {}, pos + 1};  // "$%", "$-", "$!" stay as typed
+    return {Shape::Literal, {}, pos + 1};  // "$%", "$-", "$!" stay as typed
 }
 
 // Expands the dollar form at `pos` (a '$' that is not the last character) into `out` and
@@ -137,14 +137,14 @@ DollarForm read_dollar_form(std::string_view text, std::size_t pos, bool quoted)
 std::size_t expand_dollar(ShellState& state, std::string_view text, std::size_t pos, bool quoted,
                           std::string& out) {
     const DollarForm form = read_dollar_form(text, pos, quoted);
-    switch (form.kind) {
-        case DollarForm::Kind::Literal:
+    switch (form.shape) {
+        case DollarForm::Shape::Literal:
             out += '$';
             break;
-        case DollarForm::Kind::Parameter:
+        case DollarForm::Shape::Parameter:
             append_var(state, form.inner, out);  // ${A:-b} is just a name without a value
             break;
-        case DollarForm::Kind::Command: {
+        case DollarForm::Shape::Command: {
             std::string captured = substitute_command(state, form.inner);
             if (out.empty()) {
                 out = std::move(captured);  // a large capture is not copied again

@@ -209,7 +209,7 @@ OsResult<void> read_all(const Handle& handle, std::string& out) {
     return read_into(fd_of(handle), out, true);
 }
 
-OsResult<Pipe> make_pipe() {
+OsResult<PipeEnds> make_pipe() {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return fail(last_error());
 #ifdef F_SETPIPE_SZ
@@ -217,7 +217,7 @@ OsResult<Pipe> make_pipe() {
     // default size stays when it refuses.
     (void)::fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);
 #endif
-    return Pipe{Handle(fds[0]), Handle(fds[1])};
+    return PipeEnds{Handle(fds[0]), Handle(fds[1])};
 }
 
 }  // namespace kiln::platform

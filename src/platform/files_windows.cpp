@@ -130,12 +130,12 @@ OsResult<void> read_all(const Handle& handle, std::string& out) {
     return read_handle(handle_of(handle), out, false);
 }
 
-OsResult<Pipe> make_pipe() {
+OsResult<PipeEnds> make_pipe() {
     HANDLE r = nullptr;
     HANDLE w = nullptr;
     if (!CreatePipe(&r, &w, nullptr, 0)) return fail(last_error());
-    return Pipe{Handle(reinterpret_cast<std::intptr_t>(r)),
-                Handle(reinterpret_cast<std::intptr_t>(w))};
+    return PipeEnds{Handle(reinterpret_cast<std::intptr_t>(r)),
+                    Handle(reinterpret_cast<std::intptr_t>(w))};
 }
 
 }  // namespace kiln::platform

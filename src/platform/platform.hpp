@@ -162,11 +162,11 @@ OsResult<void> write_all(const Handle& handle, std::string_view bytes);
 // Appends everything up to end of file to `out`. On an error the bytes read so far stay.
 OsResult<void> read_all(const Handle& handle, std::string& out);
 
-struct Pipe {
+struct PipeEnds {
     Handle read;
     Handle write;
 };
-OsResult<Pipe> make_pipe();
+OsResult<PipeEnds> make_pipe();
 
 // ---- file updates --------------------------------------------------------------------------
 
