@@ -116,13 +116,19 @@ bool fits(std::uint64_t used, std::uint64_t more, std::uint64_t bound) {
     return bound == kNoLimit || (more <= bound && used <= bound - more);
 }
 
+std::uint64_t g_cap = kNoLimit;  // set by cap_memory
+
 }  // namespace
 
 bool may_hold(std::size_t more) {
     const Bounds& b = bounds();
     const Use use = current_use();
     return fits(use.address_space, more, b.address_space) && fits(use.data, more, b.data) &&
-           fits(use.resident, more, b.resident);
+           fits(use.resident, more, std::min(b.resident, g_cap));
+}
+
+void cap_memory(std::uint64_t bytes) {
+    g_cap = bytes;
 }
 
 }  // namespace kiln::platform

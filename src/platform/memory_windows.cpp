@@ -47,10 +47,12 @@ std::uint64_t bound() {
     return computed;
 }
 
+std::uint64_t g_cap = kNoLimit;  // set by cap_memory
+
 }  // namespace
 
 bool may_hold(std::size_t more) {
-    const std::uint64_t limit = bound();
+    const std::uint64_t limit = std::min(bound(), g_cap);
     if (limit == kNoLimit) return true;
     PROCESS_MEMORY_COUNTERS_EX counters{};
     std::uint64_t used = 0;
@@ -60,6 +62,10 @@ bool may_hold(std::size_t more) {
         used = counters.PrivateUsage;
     }
     return more <= limit && used <= limit - more;
+}
+
+void cap_memory(std::uint64_t bytes) {
+    g_cap = bytes;
 }
 
 }  // namespace kiln::platform

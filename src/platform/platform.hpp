@@ -215,6 +215,9 @@ OsResult<std::vector<DirEntry>> list_dir_names(const std::string& path);
 // when the process may take `more` bytes and stay within it, judged by what it uses now.
 // Asked only before large growth, so that its cost is spread over many bytes.
 bool may_hold(std::size_t more);
+// Lowers the bound to at most `bytes` in use, for a host that runs the shell under a memory
+// limit of its own (the fuzz targets under the fuzzer's).
+void cap_memory(std::uint64_t bytes);
 
 // Growth to this size and beyond asks may_hold first; smaller buffers never do.
 inline constexpr std::size_t kBoundedFrom = std::size_t{1} << 20;
