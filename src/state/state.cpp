@@ -135,13 +135,6 @@ void report(const ShellState& state, std::string_view text) {
     write_error_output(state, line);
 }
 
-bool notice_interrupt(ShellState& state) {
-    if (!platform::take_interrupt()) return false;
-    state.interrupted = true;
-    state.last_status = 130;
-    return true;
-}
-
 int out_of_memory(ShellState& state, std::string_view text) {
     report(state, text);
     state.out_of_memory = true;

@@ -18,6 +18,7 @@ namespace kiln {
 
 namespace platform {
 class Handle;
+bool take_interrupt();  // platform.hpp: a Ctrl-C or an ending arrived since the last call
 }
 
 // Hashes std::string and std::string_view alike, so that the name tables below can be
@@ -100,8 +101,13 @@ inline bool should_unwind(const ShellState& state) {
 }
 
 // Turns a Ctrl-C received since the last look into a pending interrupt with status 130;
-// true when there was one.
-bool notice_interrupt(ShellState& state);
+// true when there was one. Inline: it is asked before and after every command.
+inline bool notice_interrupt(ShellState& state) {
+    if (!platform::take_interrupt()) return false;
+    state.interrupted = true;
+    state.last_status = 130;
+    return true;
+}
 
 // Ends the running command for want of memory: "kiln: {text}" on standard error, status 1,
 // and the rest of the text unwinds as out_of_memory says. Returns the status.
