@@ -155,12 +155,12 @@ public:
             if (typed) platform::write_stderr(prompt);
             return read_plain_line();
         }
-        std::vector<std::string> newest;
-        if (!core_.history().empty()) newest.push_back(core_.history().back());
         ReadResult result = edit_line(prompt);
-        // The editor adds a line by this rule; the record follows it.
-        if (result.outcome == ReadOutcome::Line && history_accepts(result.text, newest))
+        // The record takes the line exactly when the editor added it to its history.
+        if (core_.history_changed()) {
             record_history_line(record_, result.text);
+            core_.mark_history_saved();
+        }
         return result;
     }
 

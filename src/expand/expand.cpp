@@ -60,9 +60,8 @@ std::size_t find_closing(std::string_view text, std::size_t open, char opener, c
 void append_value(ShellState& state, std::string_view name, std::string_view value,
                   std::string& out) {
     if (state.out_of_memory) return;
-    const std::size_t size = out.size() + value.size();
-    if (size > out.capacity() && size >= platform::kBoundedFrom &&
-        !platform::may_hold(std::max(size, 2 * out.capacity()))) {
+    if (!platform::may_grow(out, value.size())) {
+        const std::size_t size = out.size() + value.size();
         out_of_memory(state,
                       std::string(name) + ": " + platform::describe(platform::too_large(size)));
         return;

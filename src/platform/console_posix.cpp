@@ -38,10 +38,7 @@ OsResult<std::optional<std::string>> read_stdin_line() {
             continue;
         }
         if (n == 0) break;
-        if (line.size() == line.capacity() && line.size() >= kBoundedFrom &&
-            !may_hold(line.size())) {
-            return fail(too_large(line.size()));
-        }
+        if (!may_grow(line, 1)) return fail(too_large(line.size()));
         line += c;
         if (c == '\n') break;
     }

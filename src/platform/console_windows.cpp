@@ -96,10 +96,7 @@ OsResult<std::optional<std::string>> read_stdin_line() {
     std::string line;
     while (true) {
         if (interrupt_pending()) return fail(interrupted());
-        if (line.size() == line.capacity() && line.size() >= kBoundedFrom &&
-            !may_hold(line.size())) {
-            return fail(too_large(line.size()));
-        }
+        if (!may_grow(line, 1)) return fail(too_large(line.size()));
         char c = 0;
         DWORD n = 0;
         if (!ReadFile(h, &c, 1, &n, nullptr)) {

@@ -36,6 +36,9 @@ DWORD attributes(const std::string& path) {
     return GetFileAttributesW(sys_path(path).c_str());
 }
 
+// What one ReadFile asks for when a whole stream is read.
+constexpr std::size_t kChunk = 1 << 16;
+
 OsResult<void> read_handle(HANDLE h, std::string& out, bool interruptible);
 
 HANDLE open_existing(const std::string& path, DWORD access, DWORD flags) {
@@ -71,8 +74,9 @@ OsResult<std::string> read_file(const std::string& path) {
     LARGE_INTEGER size{};
     if (GetFileSizeEx(h, &size) && size.QuadPart > 0) {
         const auto whole = static_cast<std::size_t>(size.QuadPart);
-        if (whole >= kBoundedFrom && !may_hold(whole)) return fail(too_large(whole));
-        bytes.reserve(whole);
+        // Room for the last, empty read too, so that the end of the file costs no doubling.
+        if (whole >= kBoundedFrom && !may_hold(whole + kChunk)) return fail(too_large(whole));
+        bytes.reserve(whole + kChunk);
     }
     if (auto r = read_handle(h, bytes, true); !r) return fail(r.error());
     return bytes;
@@ -104,13 +108,10 @@ namespace {
 // when `interruptible` (a file read whole, not a child's output: the child gets the Ctrl-C
 // itself and ends its output).
 OsResult<void> read_handle(HANDLE h, std::string& out, bool interruptible) {
-    constexpr std::size_t kChunk = 1 << 16;
     while (true) {
         if (interruptible && interrupt_pending()) return fail(interrupted());
         const std::size_t old = out.size();
-        // The string doubles when it grows: a large one asks the bound for the new block.
-        if (old + kChunk > out.capacity() && old >= kBoundedFrom && !may_hold(2 * out.capacity()))
-            return fail(too_large(old));
+        if (!may_grow(out, kChunk)) return fail(too_large(old));
         out.resize(old + kChunk);
         DWORD n = 0;
         const BOOL ok = ReadFile(h, out.data() + old, kChunk, &n, nullptr);

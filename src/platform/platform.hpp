@@ -15,6 +15,7 @@
 // bytes and pass unchanged; on Windows they are converted from and to UTF-16 here.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -221,6 +222,14 @@ void cap_memory(std::uint64_t bytes);
 
 // Growth to this size and beyond asks may_hold first; smaller buffers never do.
 inline constexpr std::size_t kBoundedFrom = std::size_t{1} << 20;
+
+// True when `text` may grow by `more` bytes: always within its capacity or below
+// kBoundedFrom; past that a string doubles, so the bound is asked for the doubled block.
+inline bool may_grow(const std::string& text, std::size_t more) {
+    const std::size_t size = text.size() + more;
+    return size <= text.capacity() || size < kBoundedFrom ||
+           may_hold(std::max(size, 2 * text.capacity()));
+}
 
 // The failure of a buffer stopped at the bound with `size` bytes in it:
 // "output too large to hold in memory (1.4 GiB)".

@@ -140,12 +140,7 @@ bool Spool::small_enough(std::size_t more) const {
 // by read_all, starts a mapping.
 OsResult<void> Spool::append(std::string_view bytes) {
     if (!in_region()) {
-        // The string doubles when it grows: a large one asks the bound for the new block.
-        const std::size_t size = text_.size() + bytes.size();
-        if (size > text_.capacity() && size >= kBoundedFrom &&
-            !may_hold(std::max(size, 2 * text_.capacity()))) {
-            return fail(too_large(text_.size()));
-        }
+        if (!may_grow(text_, bytes.size())) return fail(too_large(text_.size()));
         text_.append(bytes);
     } else if (reserve(bytes.size())) {
         std::memcpy(region_ + size_, bytes.data(), bytes.size());
