@@ -1,5 +1,5 @@
 // The builtins that steer the shell itself: help, exit, return, break, continue, clear,
-// history, true and false. They only set fields; the evaluator does the unwinding.
+// history, true and false. They only record requests; the evaluator does the unwinding.
 #include <algorithm>
 #include <vector>
 
@@ -43,27 +43,27 @@ int builtin_help(ShellState&, std::span<const std::string>, std::string_view, Bu
 
 int builtin_exit(ShellState& state, std::span<const std::string> args, std::string_view,
                  BuiltinIo&) {
-    state.exit_code = status_argument(state, args);
-    state.exit_pending = true;
-    return state.exit_code;
+    const std::int32_t code = status_argument(state, args);
+    request(state, {Request::Exit, 0, code});
+    return code;
 }
 
 int builtin_return(ShellState& state, std::span<const std::string> args, std::string_view,
                    BuiltinIo&) {
-    state.return_status = status_argument(state, args);
-    state.return_pending = true;
-    return state.return_status;
+    const std::int32_t status = status_argument(state, args);
+    request(state, {Request::Return, 0, status});
+    return status;
 }
 
 int builtin_break(ShellState& state, std::span<const std::string> args, std::string_view,
                   BuiltinIo&) {
-    state.break_count = loop_count(args);
+    request_loops(state, Request::Break, loop_count(args));
     return 0;
 }
 
 int builtin_continue(ShellState& state, std::span<const std::string> args, std::string_view,
                      BuiltinIo&) {
-    state.continue_count = loop_count(args);
+    request_loops(state, Request::Continue, loop_count(args));
     return 0;
 }
 

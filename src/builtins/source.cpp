@@ -30,7 +30,7 @@ int builtin_source(ShellState& state, std::span<const std::string> args, std::st
     }
     const std::string& file = args[0];  // further arguments are ignored
     auto text = read_script(state, file);
-    if (state.out_of_memory) return 1;
+    if (state.pending.request == Request::Overflow) return 1;
     if (!text) {
         io.err += "source: " + file + ": " + text.error() + "\n";
         return 1;

@@ -1,5 +1,5 @@
-// The evaluator: one visit per node kind, with the unwinding of exit, return, break,
-// continue, Ctrl-C, runaway nesting and memory shortage.
+// The evaluator: one visit per node kind. It stops early while a request is pending
+// (state/pending.hpp), and its loops and outermost list take the requests meant for them.
 #include <memory>
 #include <new>
 #include <span>
@@ -15,28 +15,7 @@
 namespace kiln {
 namespace {
 
-// Requests that end a loop outright; break and continue are counted down by the loop itself.
-bool leaves_loops(const ShellState& state) {
-    return state.exit_pending || state.return_pending || state.interrupted ||
-           state.nesting_exceeded || state.out_of_memory;
-}
-
-enum class LoopStep { Next, Leave };
-
-// After a loop body: leave for exit, return, Ctrl-C or a break; a continue that reaches
-// this loop with its last unit resumes it, one with more units leaves it like a break.
-LoopStep after_body(ShellState& state) {
-    if (leaves_loops(state)) return LoopStep::Leave;
-    if (state.break_count > 0) {
-        --state.break_count;
-        return LoopStep::Leave;
-    }
-    if (state.continue_count > 0) {
-        --state.continue_count;
-        return state.continue_count > 0 ? LoopStep::Leave : LoopStep::Next;
-    }
-    return LoopStep::Next;
-}
+int evaluate_node(ShellState& state, const Node& node, InputData input, Capture capture);
 
 int eval_node(ShellState&, const Empty&, InputData, Capture) {
     return 0;
@@ -50,34 +29,26 @@ int eval_node(ShellState& state, const Simple& node, InputData input, Capture ca
 int eval_node(ShellState& state, const Pipeline& node, InputData input, Capture capture) {
     for (std::size_t i = 0; i + 1 < node.stages.size(); ++i) {
         platform::Spool out;
-        evaluate(state, node.stages[i], std::move(input), &out);
+        evaluate_node(state, node.stages[i], std::move(input), &out);
         if (should_unwind(state)) return 0;
         input = std::move(out);
     }
-    return evaluate(state, node.stages.back(), std::move(input), capture);
+    return evaluate_node(state, node.stages.back(), std::move(input), capture);
 }
 
 int eval_node(ShellState& state, const AndOr& node, InputData input, Capture capture) {
-    const int left = evaluate(state, *node.left, std::move(input), capture);
+    const int left = evaluate_node(state, *node.left, std::move(input), capture);
     if (should_unwind(state)) return left;
-    if (node.is_or) return left == 0 ? 0 : evaluate(state, *node.right, std::nullopt, capture);
-    if (left == 0) return evaluate(state, *node.right, std::nullopt, capture);
+    if (node.is_or) return left == 0 ? 0 : evaluate_node(state, *node.right, std::nullopt, capture);
+    if (left == 0) return evaluate_node(state, *node.right, std::nullopt, capture);
     state.last_status = left;
     return left;
 }
 
 int eval_node(ShellState& state, const Sequence& node, InputData, Capture capture) {
-    // In the outermost list of a text, an overflow or a memory shortage ends only the command
-    // that caused it: the message has been given, the status is failing, and the next command
-    // runs.
-    const bool outermost = state.depth == 1;
     int status = 0;
     for (const Node& item : node.items) {
-        status = evaluate(state, item, std::nullopt, capture);
-        if (outermost && (state.nesting_exceeded || state.out_of_memory)) {
-            state.nesting_exceeded = state.out_of_memory = false;
-            status = state.last_status;
-        }
+        status = evaluate_node(state, item, std::nullopt, capture);
         if (should_unwind(state)) break;
     }
     return status;
@@ -87,26 +58,26 @@ int eval_node(ShellState& state, const Sequence& node, InputData, Capture captur
 int eval_node(ShellState& state, const Subshell& node, InputData input, Capture capture) {
     const std::string saved_cwd = state.cwd;
     auto process_cwd = platform::current_dir();
-    const int status = evaluate(state, *node.body, std::move(input), capture);
+    const int status = evaluate_node(state, *node.body, std::move(input), capture);
     state.cwd = saved_cwd;
     if (process_cwd) (void)platform::set_current_dir(*process_cwd);
     return status;
 }
 
 int eval_node(ShellState& state, const Group& node, InputData input, Capture capture) {
-    return evaluate(state, *node.body, std::move(input), capture);
+    return evaluate_node(state, *node.body, std::move(input), capture);
 }
 
 int eval_node(ShellState& state, const If& node, InputData input, Capture capture) {
-    int status = evaluate(state, *node.cond, std::move(input), capture);
+    int status = evaluate_node(state, *node.cond, std::move(input), capture);
     if (should_unwind(state)) return status;
-    if (status == 0) return evaluate(state, *node.then_body, std::nullopt, capture);
+    if (status == 0) return evaluate_node(state, *node.then_body, std::nullopt, capture);
     for (const ElifClause& elif : node.elifs) {
-        status = evaluate(state, *elif.cond, std::nullopt, capture);
+        status = evaluate_node(state, *elif.cond, std::nullopt, capture);
         if (should_unwind(state)) return status;
-        if (status == 0) return evaluate(state, *elif.body, std::nullopt, capture);
+        if (status == 0) return evaluate_node(state, *elif.body, std::nullopt, capture);
     }
-    if (node.else_body) return evaluate(state, *node.else_body, std::nullopt, capture);
+    if (node.else_body) return evaluate_node(state, *node.else_body, std::nullopt, capture);
     return 0;
 }
 
@@ -134,25 +105,31 @@ std::vector<std::string> for_values(ShellState& state, const For& node) {
 }
 
 int eval_node(ShellState& state, const For& node, InputData, Capture capture) {
+    const LoopScope loop(state);
     int status = 0;
     for (std::string& value : for_values(state, node)) {
         if (auto r = set_var(state, node.var, std::move(value), false); !r) {
             report(state, std::string(node.var) + ": " + r.error());
         }
-        status = evaluate(state, *node.body, std::nullopt, capture);
-        if (after_body(state) == LoopStep::Leave) break;
+        status = evaluate_node(state, *node.body, std::nullopt, capture);
+        if (leave_loop_body(state) == LoopStep::Leave) break;
     }
     return status;
 }
 
+// A break or continue in the condition is taken as one in the body would be.
 int eval_node(ShellState& state, const Loop& node, InputData, Capture capture) {
+    const LoopScope loop(state);
     int status = 0;
     while (true) {
-        const int cond = evaluate(state, *node.cond, std::nullopt, capture);
-        if (leaves_loops(state)) break;
+        const int cond = evaluate_node(state, *node.cond, std::nullopt, capture);
+        if (should_unwind(state)) {
+            if (leave_loop_body(state) == LoopStep::Leave) break;
+            continue;
+        }
         if ((cond == 0) == node.until) break;
-        status = evaluate(state, *node.body, std::nullopt, capture);
-        if (after_body(state) == LoopStep::Leave) break;
+        status = evaluate_node(state, *node.body, std::nullopt, capture);
+        if (leave_loop_body(state) == LoopStep::Leave) break;
     }
     return status;
 }
@@ -170,7 +147,7 @@ int eval_node(ShellState& state, const Case& node, InputData, Capture capture) {
         for (const Word& pattern_word : arm.patterns) {
             const std::string pattern = expand_word_single(state, pattern_word);
             if (case_matches(pattern, word)) {
-                return evaluate(state, *arm.body, std::nullopt, capture);
+                return evaluate_node(state, *arm.body, std::nullopt, capture);
             }
         }
     }
@@ -179,8 +156,7 @@ int eval_node(ShellState& state, const Case& node, InputData, Capture capture) {
 
 int eval_node(ShellState& state, const FunctionDef& node, InputData, Capture) {
     // The body stays where it is, and the function keeps the memory of its tree alive.
-    state.functions.insert_or_assign(std::string(node.name),
-                                     std::shared_ptr<const Node>(state.tree_memory, node.body));
+    state.functions.insert_or_assign(std::string(node.name), Tree{state.tree_memory, node.body});
     state.last_status = 0;
     return 0;
 }
@@ -210,18 +186,15 @@ int dispatch(ShellState& state, const Node& node, InputData input, Capture captu
     }
 }
 
-}  // namespace
-
-int evaluate(ShellState& state, const Node& node, InputData input, Capture capture) {
+int evaluate_node(ShellState& state, const Node& node, InputData input, Capture capture) {
     notice_interrupt(state);
     if (should_unwind(state)) return state.last_status;
     if (state.depth >= kMaxEvalDepth) {
         report(state, "maximum nesting depth exceeded");
-        state.nesting_exceeded = true;
+        request(state, {Request::Overflow, 0, 0});
         state.last_status = 1;
         return 1;
     }
-    const bool outermost = state.depth == 0;
     int status = 0;
     {
         DepthGuard guard(state);
@@ -230,15 +203,26 @@ int evaluate(ShellState& state, const Node& node, InputData input, Capture captu
     // A Ctrl-C that ended a wait of the command's own (a read, a FIFO) ends the command line;
     // during the last command of the text it is the text's status as well.
     if (notice_interrupt(state)) status = 130;
-    if (outermost && (state.nesting_exceeded || state.out_of_memory || state.interrupted)) {
-        // An overflow ends the text that caused it; the next text runs normally.
-        state.nesting_exceeded = state.out_of_memory = false;
-        status = state.last_status;
-    }
     return status;
 }
 
-namespace {
+// The root of a whole text, run by nothing else: its outermost list settles each of its
+// commands (a root that is no list is its one command). The list counts as one level of
+// nesting, as any list does.
+int evaluate_outermost(ShellState& state, const Node& root, InputData input, Capture capture) {
+    const auto* list = std::get_if<Sequence>(&root.v);
+    if (list == nullptr)
+        return settle_outermost(state, evaluate_node(state, root, std::move(input), capture));
+    notice_interrupt(state);
+    if (should_unwind(state)) return state.last_status;
+    const DepthGuard guard(state);
+    int status = 0;
+    for (const Node& item : list->items) {
+        status = settle_outermost(state, evaluate_node(state, item, std::nullopt, capture));
+        if (should_unwind(state)) break;
+    }
+    return status;
+}
 
 // Makes `memory` the memory of the tree being evaluated for as long as the scope lasts.
 class TreeScope {
@@ -257,14 +241,9 @@ private:
 }  // namespace
 
 int evaluate(ShellState& state, const Tree& tree, InputData input, Capture capture) {
-    const TreeScope scope(state, tree.memory());
-    return evaluate(state, static_cast<const Node&>(tree), std::move(input), capture);
-}
-
-int evaluate(ShellState& state, const std::shared_ptr<const Node>& body, InputData input,
-             Capture capture) {
-    const TreeScope scope(state, body);
-    return evaluate(state, *body, std::move(input), capture);
+    const TreeScope scope(state, tree.memory);
+    if (state.depth == 0) return evaluate_outermost(state, *tree.root, std::move(input), capture);
+    return evaluate_node(state, *tree.root, std::move(input), capture);
 }
 
 }  // namespace kiln

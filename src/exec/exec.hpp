@@ -19,13 +19,10 @@ using Capture = platform::Spool*;
 // Deeper evaluation than this (runaway recursion) is stopped with a message.
 inline constexpr int kMaxEvalDepth = 1000;
 
-// Runs a tree against the state and returns its status.
-int evaluate(ShellState& state, const Node& node, InputData input, Capture capture);
-// The same for a whole parsed tree, whose memory the functions it defines go on sharing.
+// Runs a tree against the state and returns its status: a whole parsed text, or the body of
+// a function, which shares the memory of the tree it was defined in. The functions a tree
+// defines go on sharing its memory.
 int evaluate(ShellState& state, const Tree& tree, InputData input, Capture capture);
-// Runs the body of a function, which shares the memory of the tree it was defined in.
-int evaluate(ShellState& state, const std::shared_ptr<const Node>& body, InputData input,
-             Capture capture);
 
 // How a text that does not parse is reported. Typed lines, scripts, -c texts and sourced
 // files say "kiln: syntax error: {message}" and set the status to 2; a command substitution

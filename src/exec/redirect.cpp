@@ -61,8 +61,7 @@ bool deliver_output(ShellState& state, std::string_view name, platform::Spool by
         }
     } else if (!bytes.empty() && !platform::write_stdout(bytes.view())) {
         // As a program killed by the broken pipe: the run ends, unwinding like an exit.
-        state.exit_pending = true;
-        state.exit_code = platform::kBrokenPipeStatus;
+        request(state, {Request::Exit, 0, platform::kBrokenPipeStatus});
         return false;
     }
     return true;

@@ -132,7 +132,7 @@ private:
 };
 
 // `body` is the call's own reference, so a redefinition while it runs does not affect it.
-int call_function(ShellState& state, const Simple& cmd, const std::shared_ptr<const Node> body,
+int call_function(ShellState& state, const Simple& cmd, const Tree body,
                   std::vector<std::string> argv, RedirectPlan plan, InputData input,
                   Capture capture) {
     PrefixScope prefixes(state, cmd.assigns);
@@ -150,10 +150,7 @@ int call_function(ShellState& state, const Simple& cmd, const std::shared_ptr<co
         status = evaluate(state, body, std::move(input), capture);
     }
     state.positional = std::move(saved);
-    if (state.return_pending) {
-        state.return_pending = false;
-        status = store(state, state.return_status);
-    }
+    status = finish_call(state, status);
     // Output that did not reach its file fails the call, whatever the body's status.
     return delivered ? status : store(state, 1);
 }

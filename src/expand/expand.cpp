@@ -59,7 +59,7 @@ std::size_t find_closing(std::string_view text, std::size_t open, char opener, c
 // bound (`x="$x$x"` again and again) ends the command instead.
 void append_value(ShellState& state, std::string_view name, std::string_view value,
                   std::string& out) {
-    if (state.out_of_memory) return;
+    if (state.pending.request == Request::Overflow) return;  // said once
     if (!platform::may_grow(out, value.size())) {
         const std::size_t size = out.size() + value.size();
         out_of_memory(state,

@@ -19,26 +19,16 @@ std::optional<std::string> history_path() {
     return platform::join_path(*home, ".kiln_history");
 }
 
-// Whatever a typed line leaves pending (apart from an exit) must not reach the next line.
-void clear_pending(ShellState& state) {
-    state.return_pending = false;
-    state.break_count = 0;
-    state.continue_count = 0;
-    state.interrupted = false;
-    state.out_of_memory = false;
-}
-
 // Runs one typed line. True when the shell is to end.
 bool run_line(ShellState& state, const std::string& line) {
     if (trim_unicode_space(line).empty()) return false;
     // A Ctrl-C pressed while the line was being read belongs to that read, not to this line.
     (void)platform::take_interrupt();
     run_source(state, line);
-    if (state.exit_pending) return true;
+    const Request taken = finish_typed_line(state);
     // After the terminal's "^C", the next prompt starts a line of its own.
-    if (state.interrupted) (void)platform::write_stdout("\n");
-    clear_pending(state);
-    return false;
+    if (taken == Request::Interrupt) (void)platform::write_stdout("\n");
+    return taken == Request::Exit;
 }
 
 class Session {
@@ -78,7 +68,7 @@ public:
             if (run_line(state_, read.text)) break;
         }
         save_history();
-        return state_.exit_pending ? state_.exit_code : state_.last_status;
+        return final_status(state_, state_.last_status);
     }
 
 private:
@@ -107,8 +97,7 @@ void run_startup_file(ShellState& state) {
     auto text = platform::read_file(path);
     if (!text || !is_valid_utf8(*text)) return;
     run_source(state, *text);
-    // An interrupted start-up file is abandoned; it does not swallow the first typed line.
-    state.interrupted = false;
+    finish_startup_file(state);
 }
 
 int interactive_loop(ShellState& state) {

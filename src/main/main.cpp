@@ -23,8 +23,7 @@ int run_script(ShellState& state, const std::string& path) {
         return run_source(state, *text);
     }
     platform::write_stderr("kiln: " + path + ": " + error + "\n");
-    state.exit_pending = true;
-    state.exit_code = 127;
+    request(state, {Request::Exit, 0, 127});
     return 127;
 }
 
@@ -49,5 +48,5 @@ int main(int argc, char** argv) {
         state.positional.assign(args.begin() + 2, args.end());
         status = run_script(state, args[1]);
     }
-    platform::exit_process(state.exit_pending ? state.exit_code : status);
+    platform::exit_process(final_status(state, status));
 }

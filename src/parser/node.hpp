@@ -143,17 +143,12 @@ struct CaseArm {
 
 static_assert(std::is_trivially_copyable_v<Node> && std::is_trivially_destructible_v<Node>);
 
-// A parsed tree: the root node and the memory that holds it and everything below it.
-class Tree : public Node {
-public:
-    Tree(std::shared_ptr<const void> memory, const Node& root)
-        : Node(root), memory_(std::move(memory)) {}
-
-    // Whoever shares this keeps every node and text of the tree alive.
-    const std::shared_ptr<const void>& memory() const { return memory_; }
-
-private:
-    std::shared_ptr<const void> memory_;
+// A parsed tree: its root and the memory that holds the root and everything below it. A
+// copy shares the memory, so a function body kept as a tree of its own keeps its text alive
+// for as long as the function is defined.
+struct Tree {
+    std::shared_ptr<const void> memory;
+    const Node* root = nullptr;
 };
 
 // True for a non-empty run of ASCII letters, digits and '_' not starting with a digit.

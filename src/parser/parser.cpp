@@ -169,10 +169,10 @@ private:
     [[gnu::noinline]] Parsed parse_for();
     [[gnu::noinline]] Parsed parse_loop(bool until);
     [[gnu::noinline]] Parsed parse_case();
-    [[gnu::noinline]] Parsed parse_case_arm(Gather<CaseArm>& arms);
-    [[gnu::noinline]] Parsed parse_case_patterns(Gather<Word>& patterns);
+    [[gnu::noinline]] Result<CaseArm, std::string> parse_case_arm();
+    [[gnu::noinline]] Result<List<Word>, std::string> parse_case_patterns();
     [[gnu::noinline]] Parsed parse_simple();
-    [[gnu::noinline]] Parsed parse_redirect(Gather<Redirect>& redirects);
+    [[gnu::noinline]] Result<Redirect, std::string> parse_redirect();
     [[gnu::noinline]] Parsed parse_function_def(std::string_view name);
 };
 
@@ -397,8 +397,9 @@ Parsed Parser::parse_case() {
     skip_newlines();
     Gather<CaseArm> arms(stacks_.arms);
     while (peek() && peek_keyword() != Keyword::Esac) {
-        Parsed arm = parse_case_arm(arms);
-        if (!arm) return arm;
+        auto arm = parse_case_arm();
+        if (!arm) return fail(std::move(arm).error());
+        arms.add(*arm);
         skip_newlines();
     }
     if (!expect_keyword(Keyword::Esac)) return missing(Keyword::Esac);
@@ -407,38 +408,35 @@ Parsed Parser::parse_case() {
 }
 
 // case_arm: patterns (and_or (';' | '&' | newline)*)* ';;'? -- the last arm needs no ';;'.
-// Adds the arm to `arms`; the node returned is only a success marker.
-Parsed Parser::parse_case_arm(Gather<CaseArm>& arms) {
+Result<CaseArm, std::string> Parser::parse_case_arm() {
     CaseArm arm;
-    {
-        Gather<Word> patterns(stacks_.words);
-        if (Parsed ok = parse_case_patterns(patterns); !ok) return ok;
-        arm.patterns = patterns.take(memory_);
-    }
+    auto patterns = parse_case_patterns();
+    if (!patterns) return fail(std::move(patterns).error());
+    arm.patterns = *patterns;
     Gather<Node> items(stacks_.nodes);
     while (true) {
         skip_newlines();
         if (accept<tok::DSemi>() || !peek() || peek_keyword() == Keyword::Esac) break;
         Parsed item = parse_and_or();
-        if (!item) return item;
+        if (!item) return fail(std::move(item).error());
         items.add(*item);
         skip_separators();
         if (accept<tok::DSemi>()) break;
     }
     arm.body = make(finish_list(items));
-    arms.add(arm);
-    return Node{};
+    return arm;
 }
 
-// patterns: '('? word ('|' word)* ')' -- the node returned is only a success marker
-Parsed Parser::parse_case_patterns(Gather<Word>& patterns) {
+// patterns: '('? word ('|' word)* ')'
+Result<List<Word>, std::string> Parser::parse_case_patterns() {
+    Gather<Word> patterns(stacks_.words);
     accept<tok::LParen>();
     while (true) {
         Token* pattern = next_token();
         auto* word = pattern ? std::get_if<TokWord>(pattern) : nullptr;
         if (!word) return error_found("case pattern", pattern);
         patterns.add(copy_word(word->segs));
-        if (accept<tok::RParen>()) return Node{};
+        if (accept<tok::RParen>()) return patterns.take(memory_);
         if (!accept<tok::Pipe>()) return error_found("'|' or ')' in case", peek());
     }
 }
@@ -450,7 +448,9 @@ Parsed Parser::parse_simple() {
     Gather<Redirect> redirects(stacks_.redirects);
     while (const Token* t = peek()) {
         if (std::holds_alternative<tok::Redir>(*t)) {
-            if (Parsed ok = parse_redirect(redirects); !ok) return ok;
+            auto redirect = parse_redirect();
+            if (!redirect) return fail(std::move(redirect).error());
+            redirects.add(*redirect);
             continue;
         }
         if (!std::holds_alternative<TokWord>(*t)) break;
@@ -479,14 +479,13 @@ Parsed Parser::parse_simple() {
     return Node{Simple{assigns.take(memory_), words.take(memory_), redirects.take(memory_)}};
 }
 
-// redirect: REDIR word -- the node returned is only a success marker
-Parsed Parser::parse_redirect(Gather<Redirect>& redirects) {
+// redirect: REDIR word
+Result<Redirect, std::string> Parser::parse_redirect() {
     const tok::Redir op = std::get<tok::Redir>(*next_token());
     Token* target = next_token();
     auto* word = target ? std::get_if<TokWord>(target) : nullptr;
     if (!word) return error_found("redirection target", target);
-    redirects.add(Redirect{copy_word(word->segs), op.fd, op.op});
-    return Node{};
+    return Redirect{copy_word(word->segs), op.fd, op.op};
 }
 
 // function_def: name '(' ')' newline* command
@@ -515,7 +514,8 @@ Result<Tree, std::string> parse_tokens(TokenList tokens, TokenStream* stream) {
     TreeMemory memory;
     Parsed root = Parser(std::move(tokens), stream, memory).parse_all();
     if (!root) return fail(std::move(root).error());
-    return Tree(memory.share(), *root);
+    const Node* top = memory.make(*root);
+    return Tree{memory.share(), top};
 }
 
 }  // namespace

@@ -137,7 +137,7 @@ void report(const ShellState& state, std::string_view text) {
 
 int out_of_memory(ShellState& state, std::string_view text) {
     report(state, text);
-    state.out_of_memory = true;
+    request(state, {Request::Overflow, 0, 0});
     state.last_status = 1;
     return 1;
 }

@@ -13,13 +13,14 @@
 
 #include "common/result.hpp"
 #include "parser/node.hpp"
+#include "state/pending.hpp"
 
 namespace kiln {
 
 namespace platform {
 class Handle;
 bool take_interrupt();  // platform.hpp: a Ctrl-C or an ending arrived since the last call
-}
+}  // namespace platform
 
 // Hashes std::string and std::string_view alike, so that the name tables below can be
 // searched with a view of a name without building a string for it. Names are short and
@@ -43,16 +44,12 @@ struct ShellState {
     std::vector<std::string> positional;  // element 0 is $1
     std::string shell_name = "kiln";      // $0
     std::string cwd;                      // kept equal to the process's current directory
-    bool return_pending = false;
-    std::int32_t return_status = 0;
-    bool exit_pending = false;  // never cleared
-    std::int32_t exit_code = 0;
     NameMap variables;
     NameSet exported;  // may hold names without a value
     NameMap aliases;
     // Bodies are shared and immutable: a call holds its own reference, so a redefinition
     // while the function runs does not change the body being run, and no call copies a tree.
-    std::unordered_map<std::string, std::shared_ptr<const Node>> functions;
+    std::unordered_map<std::string, Tree> functions;
     // The memory of the tree being evaluated: a function defined there shares it instead of
     // copying its body (paid for by the function-call shape of bench/language.sh).
     std::shared_ptr<const void> tree_memory;
@@ -60,17 +57,9 @@ struct ShellState {
     // Command substitutions run so far: a command of assignments only takes the status of
     // its last one, so it must tell whether its words ran any.
     std::uint64_t substitutions = 0;
-    std::uint32_t break_count = 0;     // enclosing loops still to leave
-    std::uint32_t continue_count = 0;  // pending continue steps
-    // Ctrl-C arrived while a command line ran: everything unwinds, like a pending exit,
-    // until the interactive loop clears it.
-    bool interrupted = false;
-    int depth = 0;  // current nesting of evaluate, bounded by kMaxEvalDepth
-    // The nesting bound was hit: everything unwinds to the outermost evaluate, which clears it.
-    bool nesting_exceeded = false;
-    // A command's output passed the memory bound or an allocation failed: likewise everything
-    // unwinds to the outermost list of the text, which clears it and runs its next command.
-    bool out_of_memory = false;
+    Pending pending;          // what the running text unwinds for (pending.hpp)
+    std::uint32_t loops = 0;  // loops running, in every function and text
+    int depth = 0;            // current nesting of evaluate, bounded by kMaxEvalDepth
     // Where standard error goes while a function called with `2>` runs; null: the shell's own.
     const platform::Handle* stderr_sink = nullptr;
 };
@@ -91,26 +80,22 @@ Result<void, std::string> set_var(ShellState& state, std::string_view name, std:
 // Removes the variable and its export mark (and the environment entry of an exported name).
 Result<void, std::string> unset_var(ShellState& state, std::string_view name);
 
-// True while an exit, return, break, continue, interrupt, nesting overflow or memory shortage
-// is pending.
-// Inline: it is asked after nearly every command.
+// True while a request is pending. Inline: it is asked after nearly every command.
 inline bool should_unwind(const ShellState& state) {
-    return state.exit_pending || state.return_pending || state.break_count != 0 ||
-           state.continue_count != 0 || state.interrupted || state.nesting_exceeded ||
-           state.out_of_memory;
+    return state.pending.request != Request::None;
 }
 
 // Turns a Ctrl-C received since the last look into a pending interrupt with status 130;
 // true when there was one. Inline: it is asked before and after every command.
 inline bool notice_interrupt(ShellState& state) {
     if (!platform::take_interrupt()) return false;
-    state.interrupted = true;
+    request(state, {Request::Interrupt, 0, 0});
     state.last_status = 130;
     return true;
 }
 
 // Ends the running command for want of memory: "kiln: {text}" on standard error, status 1,
-// and the rest of the text unwinds as out_of_memory says. Returns the status.
+// and the rest of the text unwinds as an overflow. Returns the status.
 int out_of_memory(ShellState& state, std::string_view text);
 
 // Standard error as the running command sees it: a function's `2>` file, else the shell's.

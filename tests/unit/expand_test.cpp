@@ -48,7 +48,7 @@ protected:
     std::string fields(std::string_view text) {
         std::string out;
         const auto tree = parse_text(text);
-        for (const Word& word : std::get<Simple>(tree->v).words)
+        for (const Word& word : std::get<Simple>(tree->root->v).words)
             for (const std::string& f : expand_word(state_, word))
                 out += "[" + f + "]";
         return out;
@@ -99,7 +99,7 @@ TEST_F(Expand, Fields) {
 TEST_F(Expand, SingleStringAndDollarForms) {
     const std::string home = kHome;
     const auto single = [&](std::string_view text) {
-        return expand_word_single(state_, std::get<Simple>(parse_text(text)->v).words[0]);
+        return expand_word_single(state_, std::get<Simple>(parse_text(text)->root->v).words[0]);
     };
     EXPECT_EQ(single("$X'$X'"), "a  b$X");
     EXPECT_EQ(single("~/bin"), home + "/bin");
