@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "expand/glob.hpp"
+
 namespace fs = std::filesystem;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -7,6 +7,7 @@
 
 #include "common/text.hpp"
 #include "exec/exec.hpp"
+#include "expand/glob.hpp"
 #include "expand/pattern.hpp"
 #include "lexer/lexer.hpp"
 #include "platform/platform.hpp"

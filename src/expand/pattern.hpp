@@ -1,5 +1,5 @@
-// Filename patterns: compiling a pattern, matching one whole string against it (the `case`
-// command), and walking the file system for the paths that match (filename expansion).
+// Filename patterns: compiling a pattern and matching one whole string against it (the
+// `case` command, and each path component in filename expansion, glob.hpp).
 //
 // The language:
 //   ?        one character (a Unicode scalar value; an invalid UTF-8 byte counts as one)
@@ -55,14 +55,11 @@ private:
     bool any_dirs_ = false;  // holds a `**`, which only the position-set walk can follow
 };
 
+// The index just after the `]` that closes the set opened by the `[` at `open`; npos when
+// the set is unclosed. A separator inside a set does not split a path pattern.
+std::size_t set_end(std::string_view text, std::size_t open);
+
 // True when the text holds a pattern character: `*`, `?` or `[`.
 bool has_pattern_chars(std::string_view text);
-
-// The existing paths that match the pattern, sorted byte-wise, each once; or why the
-// pattern is malformed. A pattern that starts at a root (or, on Windows, a drive) is searched
-// from there and yields absolute paths; any other is searched from the current directory and
-// yields paths relative to it, spelled as typed (no `./` is added). Entries and directories
-// that cannot be read are left out silently. A trailing separator keeps only directories.
-Result<std::vector<std::string>, std::string> glob_paths(std::string_view pattern);
 
 }  // namespace kiln

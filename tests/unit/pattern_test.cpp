@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "expand/glob.hpp"
+
 namespace kiln {
 namespace {
 
