@@ -12,31 +12,35 @@
 
 namespace kiln {
 
-// What a builtin writes; run_simple delivers both buffers after the builtin returns.
-struct BuiltinIo {
-    std::string out;
-    std::string err;
-    // True when `input` views a buffer that nothing needs after the builtin (piped or
-    // redirected bytes). A builtin that passes its input on unchanged may then set pass_input
-    // instead of copying it: its output is that buffer, followed by `out`.
-    bool input_owned = false;
-    bool pass_input = false;
-    // For a builtin that runs shell text (Builtin::runs_text): the command's input data, which
-    // the text's commands take over, and where their standard output goes (null: the shell's
-    // own standard output), so that they print where the command itself would.
-    std::optional<platform::Spool>* input_data = nullptr;
-    platform::Spool* capture = nullptr;
+// What a builtin reads: the bytes piped or redirected into the command (empty when none).
+// When the command was given such bytes, `data` is the buffer that holds them, which nothing
+// needs after the builtin: a builtin may take it whole instead of copying `bytes` (which it
+// then no longer reads).
+struct BuiltinInput {
+    std::string_view bytes;
+    std::optional<platform::Spool>* data = nullptr;
 };
 
-// args excludes the command name; input holds the piped or redirected bytes (empty when none).
+// What a builtin writes. run_simple delivers it after the builtin returns: `passed`, then
+// `text`, to the command's standard output, and `errors` to its standard error.
+struct BuiltinOutput {
+    platform::Spool passed;  // input data taken whole and passed on unchanged
+    std::string text;
+    std::string errors;
+    // Where shell text that the builtin runs (Builtin::runs_text) prints, so that it prints
+    // where the command itself would: a capture, or null for the shell's standard output.
+    platform::Spool* text_output = nullptr;
+};
+
+// args excludes the command name.
 using BuiltinFn = int (*)(ShellState& state, std::span<const std::string> args,
-                          std::string_view input, BuiltinIo& io);
+                          const BuiltinInput& in, BuiltinOutput& out);
 
 struct Builtin {
     std::string_view name;
     BuiltinFn fn;
     // Runs shell text as part of the command (`source`): the text's commands read the
-    // command's input and write to its output and `2>` file, as a function body's do.
+    // command's input data and write to its output and `2>` file, as a function body's do.
     bool runs_text = false;
 };
 

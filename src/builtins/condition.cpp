@@ -66,11 +66,13 @@ bool evaluate_condition(std::span<const std::string> args) {
 
 }  // namespace
 
-int builtin_test(ShellState&, std::span<const std::string> args, std::string_view, BuiltinIo&) {
+int builtin_test(ShellState&, std::span<const std::string> args, const BuiltinInput&,
+                 BuiltinOutput&) {
     return evaluate_condition(args) ? 0 : 1;
 }
 
-int builtin_bracket(ShellState&, std::span<const std::string> args, std::string_view, BuiltinIo&) {
+int builtin_bracket(ShellState&, std::span<const std::string> args, const BuiltinInput&,
+                    BuiltinOutput&) {
     if (args.empty() || args.back() != "]") return 2;
     return evaluate_condition(args.first(args.size() - 1)) ? 0 : 1;
 }

@@ -25,63 +25,66 @@ std::uint32_t loop_count(std::span<const std::string> args) {
 
 }  // namespace
 
-int builtin_help(ShellState&, std::span<const std::string>, std::string_view, BuiltinIo& io) {
+int builtin_help(ShellState&, std::span<const std::string>, const BuiltinInput&,
+                 BuiltinOutput& out) {
     std::vector<std::string_view> names;
     for (const Builtin& b : builtin_table())
         names.push_back(b.name);
     std::stable_sort(names.begin(), names.end());
-    io.out += "kiln \u2014 Kestrel Shell (built-ins):\n";
+    out.text += "kiln \u2014 Kestrel Shell (built-ins):\n";
     for (std::size_t i = 0; i < names.size(); i += kHelpGroup) {
         for (std::size_t j = i; j < std::min(i + kHelpGroup, names.size()); ++j) {
-            io.out += "  ";  // two spaces open the line and separate the names
-            io.out += names[j];
+            out.text += "  ";  // two spaces open the line and separate the names
+            out.text += names[j];
         }
-        io.out += '\n';
+        out.text += '\n';
     }
     return 0;
 }
 
-int builtin_exit(ShellState& state, std::span<const std::string> args, std::string_view,
-                 BuiltinIo&) {
+int builtin_exit(ShellState& state, std::span<const std::string> args, const BuiltinInput&,
+                 BuiltinOutput&) {
     const std::int32_t code = status_argument(state, args);
     request(state, {Request::Exit, 0, code});
     return code;
 }
 
-int builtin_return(ShellState& state, std::span<const std::string> args, std::string_view,
-                   BuiltinIo&) {
+int builtin_return(ShellState& state, std::span<const std::string> args, const BuiltinInput&,
+                   BuiltinOutput&) {
     const std::int32_t status = status_argument(state, args);
     request(state, {Request::Return, 0, status});
     return status;
 }
 
-int builtin_break(ShellState& state, std::span<const std::string> args, std::string_view,
-                  BuiltinIo&) {
+int builtin_break(ShellState& state, std::span<const std::string> args, const BuiltinInput&,
+                  BuiltinOutput&) {
     request_loops(state, Request::Break, loop_count(args));
     return 0;
 }
 
-int builtin_continue(ShellState& state, std::span<const std::string> args, std::string_view,
-                     BuiltinIo&) {
+int builtin_continue(ShellState& state, std::span<const std::string> args, const BuiltinInput&,
+                     BuiltinOutput&) {
     request_loops(state, Request::Continue, loop_count(args));
     return 0;
 }
 
-int builtin_clear(ShellState&, std::span<const std::string>, std::string_view, BuiltinIo& io) {
-    io.out += "\x1b[2J\x1b[H";  // erase the screen, then cursor to the top-left corner
+int builtin_clear(ShellState&, std::span<const std::string>, const BuiltinInput&,
+                  BuiltinOutput& out) {
+    out.text += "\x1b[2J\x1b[H";  // erase the screen, then cursor to the top-left corner
     return 0;
 }
 
 // The history lives in the line editor; this name exists so that scripts using it do not fail.
-int builtin_history(ShellState&, std::span<const std::string>, std::string_view, BuiltinIo&) {
+int builtin_history(ShellState&, std::span<const std::string>, const BuiltinInput&,
+                    BuiltinOutput&) {
     return 0;
 }
 
-int builtin_true(ShellState&, std::span<const std::string>, std::string_view, BuiltinIo&) {
+int builtin_true(ShellState&, std::span<const std::string>, const BuiltinInput&, BuiltinOutput&) {
     return 0;
 }
 
-int builtin_false(ShellState&, std::span<const std::string>, std::string_view, BuiltinIo&) {
+int builtin_false(ShellState&, std::span<const std::string>, const BuiltinInput&, BuiltinOutput&) {
     return 1;
 }
 

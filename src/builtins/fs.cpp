@@ -66,14 +66,15 @@ void append_entry(std::string& out, const platform::DirEntry& entry, bool long_f
     out += '\n';
 }
 
-// Lists one directory into io.out; false when it cannot be read.
+// Lists one directory into out.text; false when it cannot be read.
 bool list_directory(const std::string& resolved, std::string_view shown, const LsOptions& opts,
-                    BuiltinIo& io) {
+                    BuiltinOutput& out) {
     // Only the long format needs sizes; without it, listing skips examining every entry.
     auto listing =
         opts.long_format ? platform::list_dir(resolved) : platform::list_dir_names(resolved);
     if (!listing) {
-        io.err += "ls: " + std::string(shown) + ": " + platform::describe(listing.error()) + "\n";
+        out.errors +=
+            "ls: " + std::string(shown) + ": " + platform::describe(listing.error()) + "\n";
         return false;
     }
     std::vector<platform::DirEntry>& entries = *listing;
@@ -83,17 +84,17 @@ bool list_directory(const std::string& resolved, std::string_view shown, const L
     std::stable_sort(entries.begin(), entries.end(),
                      [](const auto& a, const auto& b) { return a.name < b.name; });
     for (const auto& entry : entries)
-        append_entry(io.out, entry, opts.long_format);
+        append_entry(out.text, entry, opts.long_format);
     return true;
 }
 
 }  // namespace
 
-int builtin_cd(ShellState& state, std::span<const std::string> args, std::string_view,
-               BuiltinIo& io) {
+int builtin_cd(ShellState& state, std::span<const std::string> args, const BuiltinInput&,
+               BuiltinOutput& out) {
     const std::string target = cd_target(state, args);
     if (target.empty()) {
-        io.err += "cd: no target\n";
+        out.errors += "cd: no target\n";
         return 1;
     }
     // Unlike `ls`, `cd` normalizes absolute targets too, so that cwd never holds "..".
@@ -102,7 +103,7 @@ int builtin_cd(ShellState& state, std::span<const std::string> args, std::string
     if (kind != platform::FileKind::Directory) {
         const char* reason =
             kind == platform::FileKind::Missing ? "No such file or directory" : "Not a directory";
-        io.err += "cd: " + target + ": " + reason + "\n";
+        out.errors += "cd: " + target + ": " + reason + "\n";
         return 1;
     }
     std::string previous = std::exchange(state.cwd, path);
@@ -111,21 +112,22 @@ int builtin_cd(ShellState& state, std::span<const std::string> args, std::string
     for (auto& [name, value] : {std::pair{"OLDPWD", to_valid_utf8(previous)},
                                 std::pair{"PWD", to_valid_utf8(state.cwd)}}) {
         if (auto r = set_var(state, name, value, true); !r) {
-            io.err += std::string("cd: ") + name + ": " + r.error() + "\n";
+            out.errors += std::string("cd: ") + name + ": " + r.error() + "\n";
             status = 1;
         }
     }
     return status;
 }
 
-int builtin_pwd(ShellState& state, std::span<const std::string>, std::string_view, BuiltinIo& io) {
-    io.out += state.cwd;
-    io.out += '\n';
+int builtin_pwd(ShellState& state, std::span<const std::string>, const BuiltinInput&,
+                BuiltinOutput& out) {
+    out.text += state.cwd;
+    out.text += '\n';
     return 0;
 }
 
-int builtin_ls(ShellState& state, std::span<const std::string> args, std::string_view,
-               BuiltinIo& io) {
+int builtin_ls(ShellState& state, std::span<const std::string> args, const BuiltinInput&,
+               BuiltinOutput& out) {
     const LsOptions opts = parse_ls_args(args);
     const bool headers = opts.paths.size() > 1;
     int status = 0;
@@ -135,14 +137,14 @@ int builtin_ls(ShellState& state, std::span<const std::string> args, std::string
         const platform::FileKind kind = kind_of(resolved);
         if (kind == platform::FileKind::Directory) {
             if (headers) {
-                if (i > 0) io.out += '\n';
-                io.out.append(shown).append(":\n");
+                if (i > 0) out.text += '\n';
+                out.text.append(shown).append(":\n");
             }
-            if (!list_directory(resolved, shown, opts, io)) status = 1;
+            if (!list_directory(resolved, shown, opts, out)) status = 1;
         } else if (kind != platform::FileKind::Missing) {
-            io.out.append(shown).append("\n");
+            out.text.append(shown).append("\n");
         } else {
-            io.err.append("ls: ").append(shown).append(": no such file or directory\n");
+            out.errors.append("ls: ").append(shown).append(": no such file or directory\n");
             status = 1;
         }
     }

@@ -103,60 +103,61 @@ std::vector<std::string_view> split_words(std::string_view line) {
 }
 
 // Assigns through set_var, reporting a name the environment refuses; false on such a refusal.
-bool assign(ShellState& state, std::string_view name, std::string value, BuiltinIo& io) {
+bool assign(ShellState& state, std::string_view name, std::string value, BuiltinOutput& out) {
     auto r = set_var(state, name, std::move(value), false);
     if (r) return true;
-    io.err.append("read: ").append(name).append(": ").append(r.error()).append("\n");
+    out.errors.append("read: ").append(name).append(": ").append(r.error()).append("\n");
     return false;
 }
 
 }  // namespace
 
-int builtin_echo(ShellState&, std::span<const std::string> args, std::string_view, BuiltinIo& io) {
+int builtin_echo(ShellState&, std::span<const std::string> args, const BuiltinInput&,
+                 BuiltinOutput& out) {
     const bool newline = args.empty() || args[0] != "-n";
     if (!newline) args = args.subspan(1);
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (i > 0) io.out += ' ';
-        io.out += args[i];
+        if (i > 0) out.text += ' ';
+        out.text += args[i];
     }
-    if (newline) io.out += '\n';
+    if (newline) out.text += '\n';
     return 0;
 }
 
-int builtin_printf(ShellState&, std::span<const std::string> args, std::string_view,
-                   BuiltinIo& io) {
+int builtin_printf(ShellState&, std::span<const std::string> args, const BuiltinInput&,
+                   BuiltinOutput& out) {
     if (args.empty()) return 1;
     const std::string_view format = args[0];
     const auto values = args.subspan(1);
     std::size_t index = 0;
-    std::string& out = io.out;
+    std::string& text = out.text;
     // Byte-wise is enough: '%' and '\' are ASCII, and a pair whose second character is
     // multi-byte yields that character unchanged either way.
     for (std::size_t i = 0; i < format.size(); ++i) {
         const char c = format[i];
         const bool pair = (c == '%' || c == '\\') && i + 1 < format.size();
         if (!pair) {
-            out += c;
+            text += c;
         } else if (c == '%') {
-            append_conversion(out, format[++i], values, index);
+            append_conversion(text, format[++i], values, index);
         } else {
-            append_escape(out, format[++i]);
+            append_escape(text, format[++i]);
         }
     }
     return 0;
 }
 
-int builtin_read(ShellState& state, std::span<const std::string> args, std::string_view input,
-                 BuiltinIo& io) {
+int builtin_read(ShellState& state, std::span<const std::string> args, const BuiltinInput& in,
+                 BuiltinOutput& out) {
     std::string line;
-    if (!input.empty()) {
-        line = line_of_input(input);
+    if (!in.bytes.empty()) {
+        line = line_of_input(in.bytes);
     } else if (auto from_stdin = line_of_stdin(state)) {
         line = std::move(*from_stdin);
     } else {
         return 1;
     }
-    if (args.empty()) return assign(state, "REPLY", std::move(line), io) ? 0 : 1;
+    if (args.empty()) return assign(state, "REPLY", std::move(line), out) ? 0 : 1;
 
     const std::vector<std::string_view> words = split_words(line);
     int status = 0;
@@ -170,31 +171,31 @@ int builtin_read(ShellState& state, std::span<const std::string> args, std::stri
                 value += words[w];
             }
         }
-        if (!assign(state, args[i], std::move(value), io)) status = 1;
+        if (!assign(state, args[i], std::move(value), out)) status = 1;
     }
     return status;
 }
 
-int builtin_cat(ShellState& state, std::span<const std::string> args, std::string_view input,
-                BuiltinIo& io) {
+int builtin_cat(ShellState& state, std::span<const std::string> args, const BuiltinInput& in,
+                BuiltinOutput& out) {
     if (args.empty()) {
         // Passing the input on whole: take its buffer rather than copying it, so that a
         // pipeline holds each stage's bytes once.
-        if (io.input_owned) {
-            io.pass_input = true;
+        if (in.data != nullptr) {
+            out.passed = std::move(**in.data);
         } else {
-            io.out += input;
+            out.text += in.bytes;
         }
         return 0;
     }
     int status = 0;
     for (const std::string& file : args) {
         if (file == "-") {
-            io.out += input;
+            out.text += in.bytes;
             continue;
         }
         if (has_nul(file)) {
-            io.err += "cat: " + file + ": file name contains a NUL byte\n";
+            out.errors += "cat: " + file + ": file name contains a NUL byte\n";
             status = 1;
             continue;
         }
@@ -204,12 +205,12 @@ int builtin_cat(ShellState& state, std::span<const std::string> args, std::strin
             return out_of_memory(state, file + ": " + platform::describe(bytes.error()));
         }
         if (!bytes) {
-            io.err += "cat: " + file + ": " + platform::describe(bytes.error()) + "\n";
+            out.errors += "cat: " + file + ": " + platform::describe(bytes.error()) + "\n";
             status = 1;
-        } else if (io.out.empty()) {
-            io.out = std::move(*bytes);  // the common single-file case takes the buffer whole
+        } else if (out.text.empty()) {
+            out.text = std::move(*bytes);  // the common single-file case takes the buffer whole
         } else {
-            io.out += *bytes;
+            out.text += *bytes;
         }
     }
     return status;

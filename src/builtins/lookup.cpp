@@ -26,18 +26,18 @@ std::optional<std::string> find_file_or_program(const std::string& name) {
 
 }  // namespace
 
-int builtin_which(ShellState& state, std::span<const std::string> args, std::string_view,
-                  BuiltinIo& io) {
+int builtin_which(ShellState& state, std::span<const std::string> args, const BuiltinInput&,
+                  BuiltinOutput& out) {
     int status = 0;
     for (const std::string& name : args) {
         if (find_builtin(name) != nullptr) {
-            io.out.append(name).append(": shell builtin\n");
+            out.text.append(name).append(": shell builtin\n");
         } else if (state.functions.contains(name)) {
-            io.out.append(name).append(": shell function\n");
+            out.text.append(name).append(": shell function\n");
         } else if (auto found = find_file_or_program(name)) {
-            io.out.append(*found).append("\n");
+            out.text.append(*found).append("\n");
         } else {
-            io.err.append(name).append(": not found\n");
+            out.errors.append(name).append(": not found\n");
             status = 1;
         }
     }

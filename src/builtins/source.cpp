@@ -22,23 +22,23 @@ Result<std::string, std::string> read_script(ShellState& state, const std::strin
 
 }  // namespace
 
-int builtin_source(ShellState& state, std::span<const std::string> args, std::string_view,
-                   BuiltinIo& io) {
+int builtin_source(ShellState& state, std::span<const std::string> args, const BuiltinInput& in,
+                   BuiltinOutput& out) {
     if (args.empty()) {
-        io.err += "source: filename argument required\n";
+        out.errors += "source: filename argument required\n";
         return 2;
     }
     const std::string& file = args[0];  // further arguments are ignored
     auto text = read_script(state, file);
     if (state.pending.request == Request::Overflow) return 1;
     if (!text) {
-        io.err += "source: " + file + ": " + text.error() + "\n";
+        out.errors += "source: " + file + ": " + text.error() + "\n";
         return 1;
     }
     // The file's commands take the command's input and print where the command prints, each
-    // through its own command frame, not through io.
-    InputData input = io.input_data != nullptr ? std::move(*io.input_data) : std::nullopt;
-    return run_text(state, *text, std::move(input), io.capture, SyntaxErrors::SetStatus);
+    // through its own command frame, not through `out`.
+    InputData input = in.data != nullptr ? std::move(*in.data) : std::nullopt;
+    return run_text(state, *text, std::move(input), out.text_output, SyntaxErrors::SetStatus);
 }
 
 }  // namespace kiln

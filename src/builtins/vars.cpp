@@ -23,79 +23,81 @@ void append_alias(std::string& out, std::string_view name, std::string_view valu
     out.append("alias ").append(name).append("='").append(value).append("'\n");
 }
 
-void report(BuiltinIo& io, std::string_view builtin, std::string_view arg,
+void report(BuiltinOutput& out, std::string_view builtin, std::string_view arg,
             std::string_view reason) {
-    io.err.append(builtin).append(": ").append(arg).append(": ").append(reason).append("\n");
+    out.errors.append(builtin).append(": ").append(arg).append(": ").append(reason).append("\n");
 }
 
 // `export name`: marks the name and, when it has a value, mirrors it into the environment
 // (set_var with the export flag does both, and words a refusal like any other assignment).
-bool export_bare_name(ShellState& state, const std::string& name, BuiltinIo& io) {
+bool export_bare_name(ShellState& state, const std::string& name, BuiltinOutput& out) {
     const auto value = state.variables.find(name);
     if (value == state.variables.end()) {
         state.exported.insert(name);
         return true;
     }
     auto r = set_var(state, name, value->second, true);
-    if (!r) report(io, "export", name, r.error());
+    if (!r) report(out, "export", name, r.error());
     return static_cast<bool>(r);
 }
 
 }  // namespace
 
-int builtin_export(ShellState& state, std::span<const std::string> args, std::string_view,
-                   BuiltinIo& io) {
+int builtin_export(ShellState& state, std::span<const std::string> args, const BuiltinInput&,
+                   BuiltinOutput& out) {
     int status = 0;
     for (const std::string& arg : args) {
         const std::size_t eq = arg.find('=');
         if (eq == std::string::npos) {
-            if (!export_bare_name(state, arg, io)) status = 1;
+            if (!export_bare_name(state, arg, out)) status = 1;
             continue;
         }
         auto r = set_var(state, std::string_view(arg).substr(0, eq), arg.substr(eq + 1), true);
         if (!r) {
-            report(io, "export", arg, r.error());
+            report(out, "export", arg, r.error());
             status = 1;
         }
     }
     return status;
 }
 
-int builtin_unset(ShellState& state, std::span<const std::string> args, std::string_view,
-                  BuiltinIo& io) {
+int builtin_unset(ShellState& state, std::span<const std::string> args, const BuiltinInput&,
+                  BuiltinOutput& out) {
     int status = 0;
     for (const std::string& name : args) {
         if (auto r = unset_var(state, name); !r) {
-            report(io, "unset", name, r.error());
+            report(out, "unset", name, r.error());
             status = 1;
         }
     }
     return status;
 }
 
-int builtin_set(ShellState& state, std::span<const std::string>, std::string_view, BuiltinIo& io) {
+int builtin_set(ShellState& state, std::span<const std::string>, const BuiltinInput&,
+                BuiltinOutput& out) {
     Pairs pairs(state.variables.begin(), state.variables.end());
-    append_sorted_assignments(io.out, std::move(pairs));
+    append_sorted_assignments(out.text, std::move(pairs));
     return 0;
 }
 
 // Lists the process environment itself, not the shell's variables. Entries that are not valid
 // text arrive with U+FFFD in place of the broken bytes.
-int builtin_env(ShellState&, std::span<const std::string>, std::string_view, BuiltinIo& io) {
+int builtin_env(ShellState&, std::span<const std::string>, const BuiltinInput&,
+                BuiltinOutput& out) {
     const auto environment = platform::environment();
-    append_sorted_assignments(io.out, Pairs(environment.begin(), environment.end()));
+    append_sorted_assignments(out.text, Pairs(environment.begin(), environment.end()));
     return 0;
 }
 
-int builtin_alias(ShellState& state, std::span<const std::string> args, std::string_view,
-                  BuiltinIo& io) {
+int builtin_alias(ShellState& state, std::span<const std::string> args, const BuiltinInput&,
+                  BuiltinOutput& out) {
     if (args.empty()) {
         std::vector<const std::pair<const std::string, std::string>*> all;
         for (const auto& entry : state.aliases)
             all.push_back(&entry);
         std::sort(all.begin(), all.end(), [](auto* a, auto* b) { return a->first < b->first; });
         for (const auto* entry : all)
-            append_alias(io.out, entry->first, entry->second);
+            append_alias(out.text, entry->first, entry->second);
         return 0;
     }
     for (const std::string& arg : args) {
@@ -103,14 +105,14 @@ int builtin_alias(ShellState& state, std::span<const std::string> args, std::str
         if (eq != std::string::npos) {
             state.aliases.insert_or_assign(arg.substr(0, eq), arg.substr(eq + 1));
         } else if (auto found = state.aliases.find(arg); found != state.aliases.end()) {
-            append_alias(io.out, found->first, found->second);
+            append_alias(out.text, found->first, found->second);
         }
     }
     return 0;
 }
 
-int builtin_unalias(ShellState& state, std::span<const std::string> args, std::string_view,
-                    BuiltinIo&) {
+int builtin_unalias(ShellState& state, std::span<const std::string> args, const BuiltinInput&,
+                    BuiltinOutput&) {
     for (const std::string& name : args)
         state.aliases.erase(name);
     return 0;

@@ -158,37 +158,34 @@ int call_function(ShellState& state, const Simple& cmd, const Tree body,
 int call_builtin(ShellState& state, const Simple& cmd, const Builtin& builtin,
                  std::vector<std::string> argv, const RedirectPlan& plan, InputData input,
                  Capture capture) {
-    BuiltinIo io;
-    io.input_owned = input.has_value();
-    // The output: what the text of `source` prints while a `>` file waits for it, the input
-    // when the builtin passes it on, then the builtin's own bytes.
+    // The command's standard output: what the text of `source` prints while a `>` file waits
+    // for it, then what the builtin passed on and wrote.
     platform::Spool out;
+    const BuiltinInput in{input ? input->view() : std::string_view(), input ? &input : nullptr};
+    BuiltinOutput written;
     std::optional<StderrScope> text_errors;
     if (builtin.runs_text) {
-        io.input_data = &input;
-        io.capture = plan.out ? &out : capture;
+        written.text_output = plan.out ? &out : capture;
         text_errors.emplace(state, plan.err);
     }
     int status = 0;
     {
         PrefixScope prefixes(state, cmd.assigns);
         const std::span<const std::string> args(argv.begin() + 1, argv.end());
-        status = builtin.fn(state, args, input ? input->view() : std::string_view(), io);
+        status = builtin.fn(state, args, in, written);
     }
-    // The input is no longer needed: it becomes the output when the builtin passed it on, and
-    // is freed before the output moves on otherwise.
-    auto appended = io.pass_input ? out.append(std::move(*input)) : platform::OsResult<void>();
-    input.reset();
-    if (appended) appended = out.append(std::move(io.out));
+    input.reset();  // freed before the output moves on
+    auto appended = out.append(std::move(written.passed));
+    if (appended) appended = out.append(std::move(written.text));
     // With text run, the `2>` file is open already and takes the builtin's own errors too.
     const std::optional<std::string> errors_to = text_errors ? std::nullopt : plan.err;
     if (!appended) {
-        (void)deliver_errors(state, io.err, errors_to);
+        (void)deliver_errors(state, written.errors, errors_to);
         return out_of_memory(state, argv[0] + ": " + platform::describe(appended.error()));
     }
     // Output or errors that did not reach their file fail the builtin, whatever it returned.
     const bool delivered = deliver_output(state, argv[0], std::move(out), plan.out, capture);
-    const bool errors_delivered = deliver_errors(state, io.err, errors_to);
+    const bool errors_delivered = deliver_errors(state, written.errors, errors_to);
     return store(state, delivered && errors_delivered ? status : 1);
 }
 
