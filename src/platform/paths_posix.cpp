@@ -7,6 +7,7 @@
 
 #include "platform/platform.hpp"
 #include "platform/posix_detail.hpp"
+#include "platform/shared_rules.hpp"
 
 namespace kiln::platform {
 
@@ -29,25 +30,7 @@ std::string join_path(std::string_view base, std::string_view rel) {
 }
 
 std::string normalize_path(std::string_view path) {
-    const bool rooted = is_absolute(path);
-    std::vector<std::string_view> names;
-    std::size_t i = 0;
-    while (i < path.size()) {
-        const std::size_t end = std::min(path.find('/', i), path.size());
-        const std::string_view part = path.substr(i, end - i);
-        if (part == "..") {
-            if (!names.empty()) names.pop_back();
-        } else if (!part.empty() && part != ".") {
-            names.push_back(part);
-        }
-        i = end + 1;
-    }
-    std::string out = rooted ? "/" : "";
-    for (std::size_t n = 0; n < names.size(); ++n) {
-        if (n > 0) out += '/';
-        out += names[n];
-    }
-    return out.empty() ? "." : out;
+    return normalized_names(is_absolute(path) ? "/" : "", path, 0, is_separator, '/');
 }
 
 std::vector<std::string> split_path_list(std::string_view value) {

@@ -12,6 +12,7 @@
 
 #include "platform/platform.hpp"
 #include "platform/posix_detail.hpp"
+#include "platform/shared_rules.hpp"
 
 namespace kiln::platform {
 namespace {
@@ -38,26 +39,10 @@ OsResult<std::string> read_at(int fd, std::uint64_t offset, std::size_t size) {
 OsResult<FileEnds> ends_of(int fd, std::size_t head, std::size_t tail) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return fail(last_error());
-    FileEnds ends;
-    const auto size = static_cast<std::uint64_t>(st.st_size);
-    // Something that is not a regular file (a device, a pipe) has no end to start from: its
-    // first bytes stand for the whole.
-    if (!S_ISREG(st.st_mode) || size <= tail) {
-        auto all = read_at(fd, 0, tail);
-        if (!all) return fail(all.error());
-        ends.tail = std::move(*all);
-        ends.whole = ends.tail.size() < tail || S_ISREG(st.st_mode);
-        ends.head = ends.tail.substr(0, head);
-        return ends;
-    }
-    auto first = read_at(fd, 0, head);
-    if (!first) return fail(first.error());
-    auto last = read_at(fd, size - tail, tail);
-    if (!last) return fail(last.error());
-    ends.head = std::move(*first);
-    ends.tail = std::move(*last);
-    ends.whole = false;
-    return ends;
+    std::optional<std::uint64_t> size;
+    if (S_ISREG(st.st_mode)) size = static_cast<std::uint64_t>(st.st_size);
+    return read_ends(size, head, tail,
+                     [fd](std::uint64_t offset, std::size_t n) { return read_at(fd, offset, n); });
 }
 
 bool same_file(int fd, const std::string& path) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/platform.hpp"
+#include "platform/shared_rules.hpp"
 
 namespace kiln::platform {
 
@@ -36,23 +37,8 @@ OsResult<std::string> read_at(HANDLE h, std::uint64_t offset, std::size_t size) 
 OsResult<FileEnds> ends_of(HANDLE h, std::size_t head, std::size_t tail) {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(h, &size)) return fail(last_error());
-    FileEnds ends;
-    const auto bytes = static_cast<std::uint64_t>(size.QuadPart);
-    if (bytes <= tail) {
-        auto all = read_at(h, 0, tail);
-        if (!all) return fail(all.error());
-        ends.tail = std::move(*all);
-        ends.head = ends.tail.substr(0, head);
-        return ends;
-    }
-    auto first = read_at(h, 0, head);
-    if (!first) return fail(first.error());
-    auto last = read_at(h, bytes - tail, tail);
-    if (!last) return fail(last.error());
-    ends.head = std::move(*first);
-    ends.tail = std::move(*last);
-    ends.whole = false;
-    return ends;
+    return read_ends(static_cast<std::uint64_t>(size.QuadPart), head, tail,
+                     [h](std::uint64_t offset, std::size_t n) { return read_at(h, offset, n); });
 }
 
 // Every updater of one file waits for the same named mutex, named after the file's full path

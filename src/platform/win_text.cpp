@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "common/text.hpp"
+#include "platform/shared_rules.hpp"
 
 namespace kiln::platform::win {
 
@@ -178,25 +179,9 @@ std::string join_path(std::string_view base, std::string_view rel) {
 
 std::string normalize_path(std::string_view path) {
     const std::size_t plen = prefix_length(path);
-    const bool rooted = has_root(path);
-    std::vector<std::string_view> names;
-    for (std::size_t i = plen; i < path.size();) {
-        const std::size_t end = component_end(path, i);
-        const std::string_view part = path.substr(i, end - i);
-        if (part == "..") {
-            if (!names.empty()) names.pop_back();
-        } else if (!part.empty() && part != ".") {
-            names.push_back(part);
-        }
-        i = end + 1;
-    }
-    std::string out(path.substr(0, plen));
-    if (rooted) out += '\\';
-    for (std::size_t n = 0; n < names.size(); ++n) {
-        if (n > 0) out += '\\';
-        out += names[n];
-    }
-    return out.empty() ? "." : out;
+    std::string lead(path.substr(0, plen));
+    if (has_root(path)) lead += '\\';
+    return normalized_names(std::move(lead), path, plen, is_separator, '\\');
 }
 
 std::string extended_path(std::string_view path) {
