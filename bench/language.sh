@@ -11,7 +11,10 @@
 #   the same script sourced 20 times                 goal: at most 0.8x dash
 #   a 24,000-line script of `if false; then ... fi` blocks sourced 20 times, so that nearly
 #   all of the time is parsing                       goal: at most 1.0x dash, peak 4 MiB
-# Every workload is one script file that all three shells run unchanged.
+#   a generated 1,000,000-line script (36.8 MB)     goal: at most 1.0x dash, at most 4 bytes
+#                                                    of peak memory per byte of text
+# Every workload is one script file that all three shells run unchanged. The last columns are
+# each shell's peak resident memory on the workload, from one more run.
 # Usage: bench/language.sh [path/to/kiln]   (default: build/kiln). Needs hyperfine.
 set -eu
 
@@ -25,20 +28,21 @@ echo "kiln: $KILN"
 
 . "$HERE/lib/workloads.sh"
 
-printf '\n%-14s %12s %12s %12s %10s %10s\n' workload dash bash kiln kiln/dash bash/dash
+printf '\n%-14s %12s %12s %12s %10s %10s %12s %12s\n' workload dash bash kiln kiln/dash bash/dash \
+    'dash peak' 'kiln peak'
 for w in $WORKLOADS; do
     hyperfine -N --style none --warmup 1 --min-runs 5 --export-csv "$w.csv" \
         "dash $w.sh" "bash $w.sh" "$KILN $w.sh" > /dev/null 2> "$w.err" ||
         { cat "$w.err" >&2; exit 1; }
     # Columns: command,mean,stddev,median,...; rows in the order given above.
-    awk -F, -v w="$w" 'NR > 1 { m[NR - 1] = $4 }
-        END { printf "%-14s %10.2fms %10.2fms %10.2fms %10.2f %10.2f\n",
-                     w, m[1] * 1000, m[2] * 1000, m[3] * 1000, m[3] / m[1], m[2] / m[1] }' "$w.csv"
+    dash_peak=$(/usr/bin/time -f %M dash "$w.sh" 2>&1 >/dev/null | tail -n 1)
+    kiln_peak=$(/usr/bin/time -f %M "$KILN" "$w.sh" 2>&1 >/dev/null | tail -n 1)
+    awk -F, -v w="$w" -v dp="$dash_peak" -v kp="$kiln_peak" 'NR > 1 { m[NR - 1] = $4 }
+        END { printf "%-14s %10.2fms %10.2fms %10.2fms %10.2f %10.2f %9dKiB %9dKiB\n",
+                     w, m[1] * 1000, m[2] * 1000, m[3] * 1000, m[3] / m[1], m[2] / m[1],
+                     dp, kp }' "$w.csv"
+    [ "$w" != large ] || large_peak=$kiln_peak
 done
-
-# Peak memory of the parse-only workload, which holds a whole tree of 24,000 lines.
-printf '\n%-14s' 'parse peak'
-for sh in dash bash "$KILN"; do
-    printf ' %10sKiB' "$(/usr/bin/time -f %M "$sh" parse.sh 2>&1 >/dev/null | tail -n 1)"
-done
-echo
+# Peak memory per byte of text of the large script, whose whole tree is held at once.
+awk -v kp="$large_peak" -v bytes="$(wc -c < large.sh)" \
+    'BEGIN { printf "large: %.1f bytes of peak memory per byte of text\n", kp * 1024 / bytes }'

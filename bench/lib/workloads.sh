@@ -31,7 +31,19 @@ seq 20000 | awk '{
 awk 'BEGIN { for (i = 1; i <= 6000; i++)
     printf "if false; then\n    echo \"block %d $a\" > /dev/null\n    x=%d; y=$(echo $x)\nfi\n", i, i
 }' > blocks.sh
+# A million lines in eight shapes that cycle (n the line number, m = n mod 97): the tree of
+# the whole text is held at once, so this is the row for memory per byte of text.
+awk -v lines="${KILN_BENCH_LINES:-1000000}" 'BEGIN { for (n = 1; n <= lines; n++) { m = n % 97; s = n % 8
+    if (s == 1) printf "if [ %d -gt 0 ]; then y=\"v%d\"; fi\n", n, n
+    else if (s == 2) printf "x%d=\"value number %d\"; z=$x%d\n", m, n, m
+    else if (s == 3) printf "case \"k%d\" in k1|k2) a=1 ;; k*) a=2 ;; *) a=3 ;; esac\n", m
+    else if (s == 4) printf "for w in a%d b%d c%d; do last=$w; done\n", m, m, m
+    else if (s == 5) printf "f%d() { r=\"%d\"; }\n", m, n
+    else if (s == 6) printf "echo \"line %d $y\" > /dev/null\n", n
+    else if (s == 7) printf "test -n \"$x%d\" && ok=1 || ok=0\n", m
+    else printf "while false; do echo never %d; done\n", n
+}}' > large.sh
 for i in $(seq 20); do echo '. ./script.sh'; done > sourced.sh
 for i in $(seq 20); do echo '. ./blocks.sh'; done > parse.sh
 
-WORKLOADS="startup builtins functions variables programs substitutions script sourced parse"
+WORKLOADS="startup builtins functions variables programs substitutions script sourced parse large"
