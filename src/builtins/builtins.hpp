@@ -14,17 +14,19 @@ namespace kiln {
 
 // What a builtin reads: the bytes piped or redirected into the command (empty when none).
 // When the command was given such bytes, `data` is the buffer that holds them, which nothing
-// needs after the builtin: a builtin may take it whole instead of copying `bytes` (which it
-// then no longer reads).
+// needs after the builtin: a builtin that runs shell text hands it to that text.
 struct BuiltinInput {
     std::string_view bytes;
     std::optional<platform::Spool>* data = nullptr;
 };
 
-// What a builtin writes. run_simple delivers it after the builtin returns: `passed`, then
-// `text`, to the command's standard output, and `errors` to its standard error.
+// What a builtin writes. run_simple delivers it after the builtin returns: the input data
+// when `passes_input` is set, then `text`, to the command's standard output, and `errors` to
+// its standard error.
 struct BuiltinOutput {
-    platform::Spool passed;  // input data taken whole and passed on unchanged
+    // The input data, unchanged, comes first: it is passed on whole instead of being copied,
+    // so that a pipeline holds each stage's bytes once. Only with input data (`in.data`).
+    bool passes_input = false;
     std::string text;
     std::string errors;
     // Where shell text that the builtin runs (Builtin::runs_text) prints, so that it prints

@@ -182,7 +182,7 @@ int builtin_cat(ShellState& state, std::span<const std::string> args, const Buil
         // Passing the input on whole: take its buffer rather than copying it, so that a
         // pipeline holds each stage's bytes once.
         if (in.data != nullptr) {
-            out.passed = std::move(**in.data);
+            out.passes_input = true;
         } else {
             out.text += in.bytes;
         }

@@ -174,8 +174,11 @@ int call_builtin(ShellState& state, const Simple& cmd, const Builtin& builtin,
         const std::span<const std::string> args(argv.begin() + 1, argv.end());
         status = builtin.fn(state, args, in, written);
     }
-    input.reset();  // freed before the output moves on
-    auto appended = out.append(std::move(written.passed));
+    // The input is no longer needed: it becomes the output when the builtin passed it on, and
+    // is freed before the output moves on otherwise.
+    auto appended =
+        written.passes_input ? out.append(std::move(*input)) : platform::OsResult<void>();
+    input.reset();
     if (appended) appended = out.append(std::move(written.text));
     // With text run, the `2>` file is open already and takes the builtin's own errors too.
     const std::optional<std::string> errors_to = text_errors ? std::nullopt : plan.err;
