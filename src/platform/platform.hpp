@@ -7,8 +7,9 @@
 //   paths             paths_      memory         memory_     endings           signals_
 //                                 held output    spool_
 // The shell's own errors are the same everywhere: own_errors.cpp. Only Windows has
-// text_windows.cpp (UTF-8 to and from UTF-16) and the rules that need no
-// system, tested everywhere: win_text.* (UTF-16, paths) and win_cmdline.* (command lines).
+// text_windows.cpp (UTF-8 to and from UTF-16) and the rules that need no system, tested
+// everywhere: win_text.* (UTF-16, paths), win_cmdline.* (command lines) and win_search.*
+// (program searches).
 // No other folder includes system headers or tests for the platform.
 //
 // Text crossing this wall is UTF-8 in std::string. On POSIX paths and environment entries are
