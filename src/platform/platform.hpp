@@ -72,6 +72,10 @@ int process_id();
 
 // Every entry of the process environment, in block order, as text.
 std::vector<std::pair<std::string, std::string>> environment();
+// The variables the shell starts with: the entries of environment(), and on Windows the
+// program path also under the name PATH when the block spells it otherwise (such as "Path"),
+// so that $PATH is the one variable that programs are searched by.
+std::vector<std::pair<std::string, std::string>> startup_variables();
 std::optional<std::string> get_env(std::string_view name);
 // Refused (with a reason) for a name the system cannot hold: empty, containing '=' or NUL,
 // or a value containing NUL.

@@ -1,4 +1,4 @@
-// The Windows program searches.
+// The Windows program searches and the program path's name.
 #include "platform/win_search.hpp"
 
 #include <algorithm>
@@ -31,6 +31,10 @@ std::vector<std::string> with_each(std::string_view name,
     return files;
 }
 
+bool same_letters(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && ends_with_nocase(a, b);
+}
+
 }  // namespace
 
 std::optional<std::string> search_to_run(std::string_view name,
@@ -55,6 +59,16 @@ std::optional<std::string> search_to_report(std::string_view name,
     });
     if (has_extension) files.insert(files.begin(), std::string(name));
     return first_file(dirs, files, is_file);
+}
+
+Variables with_path_variable(Variables block) {
+    std::optional<std::string> path;
+    for (const auto& [name, value] : block) {
+        if (name == "PATH") return block;
+        if (!path && same_letters(name, "PATH")) path = value;
+    }
+    if (path) block.emplace_back("PATH", std::move(*path));
+    return block;
 }
 
 }  // namespace kiln::platform::win

@@ -1,12 +1,13 @@
 // How Windows programs are found, as plain functions over a test for "a file is here", so that
 // the rules run everywhere: the search that starts a program, the search that `which` and
-// `type` report.
+// `type` report, and the spelling of the program path in the environment.
 #pragma once
 
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kiln::platform::win {
@@ -28,5 +29,12 @@ std::optional<std::string> search_to_report(std::string_view name,
                                             const std::vector<std::string>& dirs,
                                             const std::vector<std::string>& extensions,
                                             const FileTest& is_file);
+
+using Variables = std::vector<std::pair<std::string, std::string>>;
+
+// The environment block's variables with the program path also under the name PATH when the
+// block spells it otherwise (such as "Path"), taken from the first such entry, as the system
+// finds it: the shell's PATH is then the one variable that the system searches.
+Variables with_path_variable(Variables block);
 
 }  // namespace kiln::platform::win

@@ -1,5 +1,5 @@
-// How Windows programs are found: the search that starts one and the search that `which`
-// reports.
+// How Windows programs are found: the search that starts one, the search that `which`
+// reports, and the program path however the environment block spells its name.
 #include "platform/win_search.hpp"
 
 #include <gtest/gtest.h>
@@ -52,6 +52,16 @@ TEST(WinSearch, Report) {
     EXPECT_EQ(search_to_report("cmd.exe", {"A"}, {".BAT"}, present), std::nullopt);
     EXPECT_EQ(search_to_report("tool", {"A", "B"}, {".CMD", ".EXE"}, present), "B\\tool.CMD");
     EXPECT_EQ(search_to_report("x.v2", {"A"}, kExts, present), "A\\x.v2.EXE");
+}
+
+// Windows spells it "Path": the shell's PATH is that variable too; an exact PATH stays alone.
+TEST(WinSearch, PathVariable) {
+    using Vars = Variables;
+    EXPECT_EQ(with_path_variable({{"A", "1"}, {"Path", "C:\\w"}, {"pATH", "x"}}),
+              (Vars{{"A", "1"}, {"Path", "C:\\w"}, {"pATH", "x"}, {"PATH", "C:\\w"}}));
+    EXPECT_EQ(with_path_variable({{"Path", "a"}, {"PATH", "b"}}),
+              (Vars{{"Path", "a"}, {"PATH", "b"}}));
+    EXPECT_EQ(with_path_variable({{"PATHEXT", ".X"}}), (Vars{{"PATHEXT", ".X"}}));
 }
 
 }  // namespace
