@@ -131,6 +131,10 @@ char lower_ascii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
 }
 
+char upper_ascii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
+
 }  // namespace
 
 std::size_t prefix_length(std::string_view path) {
@@ -197,6 +201,25 @@ std::string normalize_path(std::string_view path) {
         out += names[n];
     }
     return out.empty() ? "." : out;
+}
+
+std::optional<char> relative_drive(std::string_view path) {
+    if (prefix_length(path) != 2 || has_root(path)) return std::nullopt;
+    return path[0];
+}
+
+std::string drive_directory(char drive, std::string_view cwd, std::string_view kept) {
+    const auto on_drive = [&](std::string_view path) {
+        return is_absolute(path) && prefix_length(path) == 2 &&
+               lower_ascii(path[0]) == lower_ascii(drive);
+    };
+    if (on_drive(cwd)) return std::string(cwd);
+    if (on_drive(kept)) return std::string(kept);
+    return {upper_ascii(drive), ':', '\\'};
+}
+
+std::string drive_variable(char drive) {
+    return {'=', upper_ascii(drive), ':'};
 }
 
 std::string extended_path(std::string_view path) {
