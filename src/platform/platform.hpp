@@ -204,6 +204,7 @@ struct DirEntry {
     bool is_dir = false;  // false for a link, whatever it points to
     bool is_link = false;
     std::uint64_t size = 0;
+    bool hidden = false;  // Windows' hidden attribute, which `dir` and Explorer honour
 };
 
 // The entries of a directory, "." and ".." left out; unreadable entries are skipped.
