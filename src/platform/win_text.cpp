@@ -285,4 +285,10 @@ bool is_batch_file(std::string_view path) {
     return ends_with_nocase(path, ".bat") || ends_with_nocase(path, ".cmd");
 }
 
+std::string backslashed(std::string_view path) {
+    std::string out(path);
+    std::replace(out.begin(), out.end(), '/', '\\');
+    return out;
+}
+
 }  // namespace kiln::platform::win

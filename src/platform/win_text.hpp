@@ -56,5 +56,7 @@ std::vector<std::string> split_pathext(std::string_view value);
 // True when the name ends in `suffix`, ASCII letters compared without case.
 bool ends_with_nocase(std::string_view name, std::string_view suffix);
 bool is_batch_file(std::string_view path);
+// The path with every "/" made a backslash, as a program expects its own name to be spelled.
+std::string backslashed(std::string_view path);
 
 }  // namespace kiln::platform::win
