@@ -1,7 +1,7 @@
 // Windows command lines and text. The input's NUL-separated parts are a program and its
-// arguments: quoting them and splitting the line gives them back. UTF-8 that is valid comes
-// back unchanged from UTF-16 (any other as valid UTF-8), and UTF-16 without lone
-// surrogates from UTF-8.
+// arguments: quoting them and splitting the line gives them back, the program spelled with
+// backslashes. UTF-8 that is valid comes back unchanged from UTF-16 (any other as valid
+// UTF-8), and UTF-16 without lone surrogates from UTF-8.
 #include "platform/win_text.hpp"
 
 #include <cstdint>
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (program.find('"') == std::string::npos) {
         std::vector<std::string> split =
             win::split_command_line(win::program_command_line(program, parts));
-        if (split.front() != program ||
+        if (split.front() != win::backslashed(program) ||
             !std::equal(parts.begin(), parts.end(), split.begin() + 1, split.end()))
             std::abort();
     }

@@ -79,7 +79,9 @@ bool list_directory(const std::string& resolved, std::string_view shown, const L
     }
     std::vector<platform::DirEntry>& entries = *listing;
     if (!opts.all) {
-        std::erase_if(entries, [](const platform::DirEntry& e) { return e.name.starts_with('.'); });
+        std::erase_if(entries, [](const platform::DirEntry& e) {
+            return e.name.starts_with('.') || e.hidden;
+        });
     }
     std::stable_sort(entries.begin(), entries.end(),
                      [](const auto& a, const auto& b) { return a.name < b.name; });

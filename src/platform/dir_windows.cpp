@@ -32,7 +32,8 @@ OsResult<std::vector<DirEntry>> list_dir(const std::string& path) {
         const bool dir = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !link;
         const std::uint64_t size =
             (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        entries.push_back({narrow(wname), dir, link, size});
+        const bool hidden = (data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+        entries.push_back({narrow(wname), dir, link, size, hidden});
     } while (FindNextFileW(find, &data));
     const DWORD code = GetLastError();
     FindClose(find);

@@ -26,6 +26,10 @@ std::vector<std::pair<std::string, std::string>> environment() {
     return entries;
 }
 
+std::vector<std::pair<std::string, std::string>> startup_variables() {
+    return environment();
+}
+
 std::optional<std::string> get_env(std::string_view name) {
     const char* value = std::getenv(std::string(name).c_str());
     if (value == nullptr) return std::nullopt;

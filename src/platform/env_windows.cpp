@@ -4,6 +4,7 @@
 
 #include "platform/env_rules.hpp"
 #include "platform/platform.hpp"
+#include "platform/win_search.hpp"
 
 namespace kiln::platform {
 
@@ -47,6 +48,10 @@ std::vector<std::pair<std::string, std::string>> environment() {
     }
     FreeEnvironmentStringsW(block);
     return entries;
+}
+
+std::vector<std::pair<std::string, std::string>> startup_variables() {
+    return win::with_path_variable(environment());
 }
 
 std::optional<std::string> get_env(std::string_view name) {

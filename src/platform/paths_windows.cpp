@@ -45,6 +45,11 @@ std::wstring system_cwd() {
 
 }  // namespace
 
+void keep_drive_directory(const std::string& dir) {
+    if (win::prefix_length(dir) != 2 || !win::is_absolute(dir)) return;
+    SetEnvironmentVariableW(wide(win::drive_variable(dir[0])).c_str(), wide(dir).c_str());
+}
+
 std::wstring sys_path(std::string_view path) {
     if (win::is_absolute(path)) {
         return wide(path.size() < kShortPath ? std::string(path) : win::extended_path(path));
@@ -95,6 +100,13 @@ bool is_absolute(std::string_view path) {
     return win::is_absolute(path);
 }
 std::string join_path(std::string_view base, std::string_view rel) {
+    // A drive-relative path ("D:x") lands below its drive's current directory, so that the
+    // result is absolute whenever the base is.
+    if (const auto drive = win::relative_drive(rel)) {
+        const auto kept = env_wide(win::drive_variable(*drive));
+        std::string dir = win::drive_directory(*drive, base, kept ? narrow(*kept) : "");
+        return rel.size() == 2 ? dir : win::join_path(dir, rel.substr(2));
+    }
     return win::join_path(base, rel);
 }
 std::string normalize_path(std::string_view path) {
@@ -114,6 +126,7 @@ OsResult<std::string> current_dir() {
 OsResult<void> set_current_dir(const std::string& path) {
     if (SetCurrentDirectoryW(wide(path).c_str())) {
         g_long_cwd.clear();
+        keep_drive_directory(path);
         return {};
     }
     const OsError error = last_error();
@@ -127,6 +140,7 @@ OsResult<void> set_current_dir(const std::string& path) {
     auto base = current_dir();
     if (!base) return fail(error);
     g_long_cwd = win::normalize_path(win::join_path(*base, path));
+    keep_drive_directory(g_long_cwd);
     return {};
 }
 

@@ -7,8 +7,9 @@
 //   paths             paths_      memory         memory_     endings           signals_
 //                                 held output    spool_
 // The shell's own errors are the same everywhere: own_errors.cpp. Only Windows has
-// text_windows.cpp (UTF-8 to and from UTF-16) and the rules that need no
-// system, tested everywhere: win_text.* (UTF-16, paths) and win_cmdline.* (command lines).
+// text_windows.cpp (UTF-8 to and from UTF-16) and the rules that need no system, tested
+// everywhere: win_text.* (UTF-16, paths), win_cmdline.* (command lines) and win_search.*
+// (program searches).
 // No other folder includes system headers or tests for the platform.
 //
 // Text crossing this wall is UTF-8 in std::string. On POSIX paths and environment entries are
@@ -71,6 +72,10 @@ int process_id();
 
 // Every entry of the process environment, in block order, as text.
 std::vector<std::pair<std::string, std::string>> environment();
+// The variables the shell starts with: the entries of environment(), and on Windows the
+// program path also under the name PATH when the block spells it otherwise (such as "Path"),
+// so that $PATH is the one variable that programs are searched by.
+std::vector<std::pair<std::string, std::string>> startup_variables();
 std::optional<std::string> get_env(std::string_view name);
 // Refused (with a reason) for a name the system cannot hold: empty, containing '=' or NUL,
 // or a value containing NUL.
@@ -199,6 +204,7 @@ struct DirEntry {
     bool is_dir = false;  // false for a link, whatever it points to
     bool is_link = false;
     std::uint64_t size = 0;
+    bool hidden = false;  // Windows' hidden attribute, which `dir` and Explorer honour
 };
 
 // The entries of a directory, "." and ".." left out; unreadable entries are skipped.

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "platform/win_cmdline.hpp"
+#include "platform/win_search.hpp"
 #include "platform/win_text.hpp"
 #include "platform/windows_detail.hpp"
 
@@ -38,42 +39,31 @@ SpawnError spawn_error(bool not_found, std::string text) {
     return {not_found, std::move(text)};
 }
 
-// The first existing file (not a directory) named `file` in the directories of a PATH value.
-std::optional<std::string> search_list(std::string_view path_value, const std::string& file) {
-    for (const auto& dir : win::split_path_list(path_value)) {
-        if (dir.empty()) continue;
-        std::string candidate = win::join_path(dir, file);
-        if (is_file(candidate)) return candidate;
-    }
-    return std::nullopt;
-}
-
-std::optional<std::string> search_dir(const std::string& dir, const std::string& file) {
-    if (dir.empty()) return std::nullopt;
-    std::string candidate = win::join_path(dir, file);
-    if (is_file(candidate)) return candidate;
-    return std::nullopt;
+// PATHEXT's pieces, or the default list when it is unset or not valid text.
+std::vector<std::string> program_extensions() {
+    auto value = env_wide("PATHEXT");
+    bool valid = true;
+    std::string text = value ? narrow(*value, &valid) : std::string();
+    if (!value || !valid) text = std::string(win::kDefaultPathext);
+    return win::split_pathext(text);
 }
 
 // Where a plain name is looked for: a PATH given to this child, the shell's own folder, the
-// system folder, the Windows folder, then the shell's PATH. ".exe" is appended only to a name
-// without any dot.
-std::optional<std::string> search_program(const SpawnRequest& request) {
-    const std::string& name = request.program;
-    const std::string file = name.find('.') == std::string::npos ? name + ".exe" : name;
+// system folder, the Windows folder, then the shell's PATH.
+std::vector<std::string> program_places(const SpawnRequest& request) {
+    std::vector<std::string> places;
     // The child's PATH is the last assignment to it, whatever the letter case of its name.
     const auto& overrides = request.env_overrides;
     const auto child_path = std::find_if(overrides.rbegin(), overrides.rend(), [](const auto& v) {
         return same_name(wide(v.first), L"PATH");
     });
-    if (child_path != overrides.rend()) {
-        if (auto found = search_list(child_path->second, file)) return found;
+    if (child_path != overrides.rend()) places = win::split_path_list(child_path->second);
+    places.insert(places.end(), {own_dir(), system_dir(), windows_dir()});
+    if (auto path = env_wide("PATH")) {
+        for (auto& dir : win::split_path_list(narrow(*path)))
+            places.push_back(std::move(dir));
     }
-    for (const std::string& dir : {own_dir(), system_dir(), windows_dir()}) {
-        if (auto found = search_dir(dir, file)) return found;
-    }
-    if (auto path = env_wide("PATH")) return search_list(narrow(*path), file);
-    return std::nullopt;
+    return places;
 }
 
 Result<std::string, SpawnError> resolve_program(const SpawnRequest& request) {
@@ -82,7 +72,10 @@ Result<std::string, SpawnError> resolve_program(const SpawnRequest& request) {
         return fail(spawn_error(false, "program path has no file name"));
     }
     if (std::none_of(name.begin(), name.end(), win::is_separator)) {
-        if (auto found = search_program(request)) return *found;
+        if (auto found =
+                win::search_to_run(name, program_places(request), program_extensions(), is_file)) {
+            return *found;
+        }
         return fail(spawn_error(true, "program not found"));
     }
     // A path: used as written, or with ".exe" when such a file exists.
@@ -253,17 +246,6 @@ OsResult<int> wait_child(Child& child) {
     return win::exit_status(code);
 }
 
-namespace {
-// PATHEXT's pieces, or the default list when it is unset or not valid text.
-std::vector<std::string> program_extensions() {
-    auto value = env_wide("PATHEXT");
-    bool valid = true;
-    std::string text = value ? narrow(*value, &valid) : std::string();
-    if (!value || !valid) text = std::string(win::kDefaultPathext);
-    return win::split_pathext(text);
-}
-}  // namespace
-
 std::optional<std::string> find_program(std::string_view name) {
     if (std::any_of(name.begin(), name.end(), win::is_separator)) {
         if (file_kind(std::string(name)) == FileKind::Regular) return std::string(name);
@@ -271,15 +253,9 @@ std::optional<std::string> find_program(std::string_view name) {
     }
     auto path = env_wide("PATH");
     if (!path) return std::nullopt;
-    const std::vector<std::string> extensions = program_extensions();
-    for (const auto& dir : win::split_path_list(narrow(*path))) {
-        if (dir.empty()) continue;
-        for (const auto& ext : extensions) {
-            std::string candidate = win::join_path(dir, std::string(name) + ext);
-            if (file_kind(candidate) == FileKind::Regular) return candidate;
-        }
-    }
-    return std::nullopt;
+    const auto is_regular = [](const std::string& p) { return file_kind(p) == FileKind::Regular; };
+    return win::search_to_report(name, win::split_path_list(narrow(*path)), program_extensions(),
+                                 is_regular);
 }
 
 std::vector<std::string> list_programs(std::string_view prefix, std::size_t limit) {

@@ -44,6 +44,8 @@ void init(int, char**) {
         g_home = narrow(profile);
     }
     CoTaskMemFree(profile);
+    // The drive's directory is where the shell starts, whatever an earlier one left there.
+    if (auto cwd = current_dir()) keep_drive_directory(*cwd);
     enable_virtual_terminal(STD_OUTPUT_HANDLE);
     enable_virtual_terminal(STD_ERROR_HANDLE);
 }

@@ -1,6 +1,8 @@
 // Splitting and quoting Windows command lines.
 #include "platform/win_cmdline.hpp"
 
+#include "platform/win_text.hpp"
+
 namespace kiln::platform::win {
 
 namespace {
@@ -133,7 +135,7 @@ std::vector<std::string> split_command_line(std::string_view line) {
 
 std::string program_command_line(std::string_view program, const std::vector<std::string>& args) {
     std::string line = "\"";
-    line += program;
+    line += backslashed(program);
     line += '"';
     for (const auto& arg : args) {
         line += ' ';
@@ -146,11 +148,12 @@ std::optional<std::string> batch_command_line(std::string_view script,
                                               const std::vector<std::string>& args) {
     // A file name cannot hold a quote or end in a separator; line ends and NUL would cut
     // the interpreter's line short.
-    if (script.find('"') != std::string_view::npos || script.empty() || script.back() == '\\') {
+    const std::string path = backslashed(script);
+    if (path.find('"') != std::string::npos || path.empty() || path.back() == '\\') {
         return std::nullopt;
     }
     std::string line = "cmd.exe /e:ON /v:OFF /d /c \"\"";
-    line += script;
+    line += path;
     line += '"';
     for (const auto& arg : args) {
         if (arg.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {

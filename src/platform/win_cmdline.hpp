@@ -14,12 +14,13 @@ namespace kiln::platform::win {
 // The arguments of a command line; element 0 is the program as written (quotes removed).
 std::vector<std::string> split_command_line(std::string_view line);
 
-// "program" in double quotes, then each argument after one space, quoted so that
-// split_command_line gives the arguments back exactly.
+// "program" in double quotes, its "/" made backslashes, then each argument after one space,
+// quoted so that split_command_line gives the arguments back exactly.
 std::string program_command_line(std::string_view program, const std::vector<std::string>& args);
 
-// The command line that runs a .bat or .cmd script through cmd.exe; absent when the script
-// path or an argument cannot be passed to the interpreter safely.
+// The command line that runs a .bat or .cmd script (its "/" made backslashes) through
+// cmd.exe; absent when the script path or an argument cannot be passed to the interpreter
+// safely.
 std::optional<std::string> batch_command_line(std::string_view script,
                                               const std::vector<std::string>& args);
 

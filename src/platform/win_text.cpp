@@ -132,6 +132,10 @@ char lower_ascii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
 }
 
+char upper_ascii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
+
 }  // namespace
 
 std::size_t prefix_length(std::string_view path) {
@@ -182,6 +186,25 @@ std::string normalize_path(std::string_view path) {
     std::string lead(path.substr(0, plen));
     if (has_root(path)) lead += '\\';
     return normalized_names(std::move(lead), path, plen, is_separator, '\\');
+}
+
+std::optional<char> relative_drive(std::string_view path) {
+    if (prefix_length(path) != 2 || has_root(path)) return std::nullopt;
+    return path[0];
+}
+
+std::string drive_directory(char drive, std::string_view cwd, std::string_view kept) {
+    const auto on_drive = [&](std::string_view path) {
+        return is_absolute(path) && prefix_length(path) == 2 &&
+               lower_ascii(path[0]) == lower_ascii(drive);
+    };
+    if (on_drive(cwd)) return std::string(cwd);
+    if (on_drive(kept)) return std::string(kept);
+    return {upper_ascii(drive), ':', '\\'};
+}
+
+std::string drive_variable(char drive) {
+    return {'=', upper_ascii(drive), ':'};
 }
 
 std::string extended_path(std::string_view path) {
@@ -245,6 +268,12 @@ bool ends_with_nocase(std::string_view name, std::string_view suffix) {
 
 bool is_batch_file(std::string_view path) {
     return ends_with_nocase(path, ".bat") || ends_with_nocase(path, ".cmd");
+}
+
+std::string backslashed(std::string_view path) {
+    std::string out(path);
+    std::replace(out.begin(), out.end(), '/', '\\');
+    return out;
 }
 
 }  // namespace kiln::platform::win

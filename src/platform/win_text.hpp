@@ -29,6 +29,15 @@ bool has_root(std::string_view path);
 bool is_absolute(std::string_view path);
 std::string join_path(std::string_view base, std::string_view rel);
 std::string normalize_path(std::string_view path);
+// The drive letter of a drive-relative path ("D:" or "D:x": a drive and no root), which names
+// a place below that drive's current directory; absent for any other path.
+std::optional<char> relative_drive(std::string_view path);
+// The current directory of `drive` for a shell whose directory is `cwd`: `cwd` when it is on
+// that drive, else `kept` (the directory the environment keeps for the drive as "=D:") when
+// that is an absolute path on it, else the drive's root.
+std::string drive_directory(char drive, std::string_view cwd, std::string_view kept);
+// "=D:", the environment variable that keeps the current directory of a drive.
+std::string drive_variable(char drive);
 
 // An absolute path in the \\?\ form (\\?\UNC\ for a share), normalized and with backslashes
 // only, which the file calls take past 260 characters; any other path unchanged.
@@ -47,5 +56,7 @@ std::vector<std::string> split_pathext(std::string_view value);
 // True when the name ends in `suffix`, ASCII letters compared without case.
 bool ends_with_nocase(std::string_view name, std::string_view suffix);
 bool is_batch_file(std::string_view path);
+// The path with every "/" made a backslash, as a program expects its own name to be spelled.
+std::string backslashed(std::string_view path);
 
 }  // namespace kiln::platform::win

@@ -48,6 +48,9 @@ std::string own_dir();
 // verbatim form (\\?\C:\...), relative ones resolved against the shell's directory. Device
 // names stay as they are.
 std::wstring sys_path(std::string_view path);
+// Records a directory as its drive's current one where the system looks for it ("=D:"), so
+// that a later "D:" of the shell, or of a program started from it, comes back to it.
+void keep_drive_directory(const std::string& dir);
 
 // files_windows.cpp
 // Something exists at the path and it is not a directory.

@@ -59,7 +59,7 @@ void init_state(ShellState& state) {
     state.aliases.emplace("ll", "ls -al");
     state.aliases.emplace("la", "ls -a");
     state.aliases.emplace("..", "cd ..");
-    for (auto& [name, value] : platform::environment()) {
+    for (auto& [name, value] : platform::startup_variables()) {
         state.exported.insert(name);
         state.variables[name] = std::move(value);
     }

@@ -38,6 +38,8 @@ TEST(WinCommandLine, SplitAndQuote) {
     EXPECT_EQ(
         program_command_line(R"(C:\My Tools\p)", {R"(a\b)", R"(a\"b)", R"(c\)", R"(d e\\)", "\""}),
         R"("C:\My Tools\p" a\b a\\\"b c\ "d e\\\\" \")");
+    // A program's own name is spelled with backslashes, which cmd.exe needs.
+    EXPECT_EQ(program_command_line("C:/w/cmd.exe", {"/c"}), R"("C:\w\cmd.exe" /c)");
 }
 
 // Exit codes are signed 32-bit numbers; a program ended by Ctrl-C was interrupted.
@@ -57,6 +59,7 @@ TEST(WinCommandLine, BatchFilesRunThroughCmd) {
         R"(cmd.exe /e:ON /v:OFF /d /c ""C:\b\foo.bat" x "two words" "" "a&b" "a|b>c<d^e" "a""b" "d\\"")");
     EXPECT_EQ(batch_command_line("s.bat", {"%PATH%"}),
               R"(cmd.exe /e:ON /v:OFF /d /c ""s.bat" "%%cd:~,%PATH%%cd:~,%"")");
+    EXPECT_EQ(batch_command_line("b/s.cmd", {}), R"(cmd.exe /e:ON /v:OFF /d /c ""b\s.cmd"")");
     EXPECT_FALSE(batch_command_line("s\"x.bat", {}).has_value());
 }
 

@@ -76,6 +76,15 @@ TEST(WinPaths, PrefixesJoinAndNormalize) {
     EXPECT_EQ(extended_path("C:/a/./b/../c"), "\\\\?\\C:\\a\\c");
     EXPECT_EQ(extended_path("//srv/sh/a"), "\\\\?\\UNC\\srv\\sh\\a");
     EXPECT_EQ(extended_path("\\\\?\\C:\\x\\..") + extended_path("a\\b"), "\\\\?\\C:\\x\\..a\\b");
+    // A bare drive is that drive's current directory: the shell's own when it is there, else
+    // the one the environment keeps for the drive, else its root.
+    EXPECT_EQ(relative_drive("c:x"), 'c');
+    EXPECT_FALSE(relative_drive("C:\\x") || relative_drive("x") || relative_drive("\\\\s\\h"));
+    EXPECT_EQ(drive_directory('c', "C:\\a", "C:\\b"), "C:\\a");
+    EXPECT_EQ(drive_directory('D', "C:\\a", "d:\\b"), "d:\\b");
+    for (std::string_view kept : {"", "D:b", "E:\\b"})
+        EXPECT_EQ(drive_directory('d', "C:\\a", kept), "D:\\") << kept;
+    EXPECT_EQ(drive_variable('c'), "=C:");
     for (std::string_view device : {"NUL", "nul.txt", "C:\\x\\Com1", "lpt9 .log", "con"})
         EXPECT_TRUE(is_device_name(device)) << device;
     for (std::string_view file : {"null", "nul\\x", "com0", "xnul", "C:\\lpt"})
