@@ -102,11 +102,19 @@ OsResult<void> read_into(int fd, std::string& out, bool prefault_steps);
 
 }  // namespace
 
-OsResult<std::string> read_file(const std::string& path) {
+OsResult<Handle> open_for_read(const std::string& path) {
     auto opened = open_fd(path, O_RDONLY | O_CLOEXEC);
     if (!opened) return fail(opened.error());
-    const int fd = *opened;
-    const Handle handle(fd);
+    Handle file(*opened);
+    // A directory opens, but a program given one as its input could not read it.
+    struct stat st {};
+    if (::fstat(*opened, &st) == 0 && S_ISDIR(st.st_mode))
+        return fail(OsError{EISDIR, std::strerror(EISDIR)});
+    return file;
+}
+
+OsResult<std::string> read_file(const Handle& file) {
+    const int fd = fd_of(file);
     std::string bytes;
     bool huge = false;
     struct stat st {};
@@ -119,6 +127,20 @@ OsResult<std::string> read_file(const std::string& path) {
     }
     if (auto r = read_into(fd, bytes, !huge); !r) return fail(r.error());
     return bytes;
+}
+
+bool is_same_file(const Handle& file, const std::string& path) {
+    struct stat open {};
+    struct stat named {};
+    return ::fstat(fd_of(file), &open) == 0 && S_ISREG(open.st_mode) &&
+           ::stat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
+}
+
+OsResult<std::string> read_file(const std::string& path) {
+    auto file = open_for_read(path);
+    if (!file) return fail(file.error());
+    return read_file(*file);
 }
 
 void Handle::close() {
