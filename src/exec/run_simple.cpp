@@ -230,6 +230,7 @@ int run_simple(ShellState& state, const Simple& cmd, InputData input, Capture ca
         if (!runs_program(state, argv[0])) {
             input = read_input(state, *plan->input);
             if (!input) return store(state, 1);
+            plan->input.reset();  // read whole, it is closed before the command runs
         }
     }
 
