@@ -1,7 +1,8 @@
 #!/bin/sh
 # Times the language itself in kiln, dash and bash, whole processes each, and prints the
 # median of every workload with its ratio to dash:
-#   start-up (-c true)                               goal: at most 1.5x dash
+#   start-up: -c true (startup-c), a one-line script (startup)
+#                                                    goal: at most 1.1x dash
 #   100,000 builtin calls in a loop                  goal: at most 0.8x dash
 #   80,000 function calls                            goal: at most 0.8x dash
 #   100,000 variable assignments and expansions      goal: at most 0.8x dash
@@ -13,7 +14,7 @@
 #   all of the time is parsing                       goal: at most 1.0x dash, peak 4 MiB
 #   a generated 1,000,000-line script (36.8 MB)     goal: at most 1.0x dash, at most 4 bytes
 #                                                    of peak memory per byte of text
-# Every workload is one script file that all three shells run unchanged. The last columns are
+# Every workload but startup-c is one script file that all three shells run unchanged. The last columns are
 # each shell's peak resident memory on the workload, from one more run.
 # Usage: bench/language.sh [path/to/kiln]   (default: build/kiln). Needs hyperfine.
 set -eu
@@ -30,13 +31,16 @@ echo "kiln: $KILN"
 
 printf '\n%-14s %12s %12s %12s %10s %10s %12s %12s\n' workload dash bash kiln kiln/dash bash/dash \
     'dash peak' 'kiln peak'
-for w in $WORKLOADS; do
+for w in startup-c $WORKLOADS; do
+    args=$w.sh
+    [ "$w" != startup-c ] || args='-c true'
     hyperfine -N --style none --warmup 1 --min-runs 5 --export-csv "$w.csv" \
-        "dash $w.sh" "bash $w.sh" "$KILN $w.sh" > /dev/null 2> "$w.err" ||
+        "dash $args" "bash $args" "$KILN $args" > /dev/null 2> "$w.err" ||
         { cat "$w.err" >&2; exit 1; }
     # Columns: command,mean,stddev,median,...; rows in the order given above.
-    dash_peak=$(/usr/bin/time -f %M dash "$w.sh" 2>&1 >/dev/null | tail -n 1)
-    kiln_peak=$(/usr/bin/time -f %M "$KILN" "$w.sh" 2>&1 >/dev/null | tail -n 1)
+    # $args unquoted: `-c true` is two words.
+    dash_peak=$(/usr/bin/time -f %M dash $args 2>&1 >/dev/null | tail -n 1)
+    kiln_peak=$(/usr/bin/time -f %M "$KILN" $args 2>&1 >/dev/null | tail -n 1)
     awk -F, -v w="$w" -v dp="$dash_peak" -v kp="$kiln_peak" 'NR > 1 { m[NR - 1] = $4 }
         END { printf "%-14s %10.2fms %10.2fms %10.2fms %10.2f %10.2f %9dKiB %9dKiB\n",
                      w, m[1] * 1000, m[2] * 1000, m[3] * 1000, m[3] / m[1], m[2] / m[1],

@@ -14,7 +14,30 @@ struct ChildStreams {
     std::optional<platform::Handle> err_file;
     std::optional<platform::PipeEnds> in_pipe;
     std::optional<platform::PipeEnds> out_pipe;
+    const platform::Handle* in_file = nullptr;  // the plan's `<` file, read by the program
 };
+
+// A program that writes to its own `<` file (`sort < f > f`) gets the file's bytes, read
+// before the output file is truncated or appended to, as a builtin gets them: reading the
+// file itself it would find it empty, or read what it has just written.
+bool writes_own_input(const RedirectPlan& plan) {
+    const platform::Handle& in = plan.input->file;
+    return (plan.out && platform::is_same_file(in, plan.out->path)) ||
+           (plan.err && platform::is_same_file(in, *plan.err));
+}
+
+// The program's standard input: its `<` file, else the piped bytes in `call`. False after
+// reporting a `<` file that could not be read.
+bool take_input(const ShellState& state, ProgramCall& call, const RedirectPlan& plan,
+                ChildStreams& streams) {
+    if (!plan.input) return true;
+    if (!writes_own_input(plan)) {
+        streams.in_file = &plan.input->file;
+        return true;
+    }
+    call.input = read_input(state, *plan.input);
+    return call.input.has_value();
+}
 
 // Opens the redirection files, standard output first; false after reporting a failure.
 bool open_files(const ShellState& state, const RedirectPlan& plan, ChildStreams& streams) {
@@ -56,7 +79,11 @@ platform::SpawnRequest spawn_request(const ShellState& state, ProgramCall& call,
                         std::make_move_iterator(call.argv.end()));
     request.cwd = state.cwd;
     request.env_overrides = std::move(call.env);
-    if (streams.in_pipe) request.in = &streams.in_pipe->read;
+    if (streams.in_file != nullptr) {
+        request.in = streams.in_file;
+    } else if (streams.in_pipe) {
+        request.in = &streams.in_pipe->read;
+    }
     if (streams.out_file) {
         request.out = &*streams.out_file;
     } else if (streams.out_pipe) {
@@ -88,7 +115,7 @@ void feed_stdin(platform::Spool bytes, platform::Handle pipe) {
 int run_program(ShellState& state, ProgramCall call, const RedirectPlan& plan) {
     const std::string name = call.argv[0];
     ChildStreams streams;
-    if (!open_files(state, plan, streams)) return 1;
+    if (!take_input(state, call, plan, streams) || !open_files(state, plan, streams)) return 1;
     if (call.input && !make_pipe(state, name, streams.in_pipe)) return 1;
     if (call.capture != nullptr && !plan.out && !make_pipe(state, name, streams.out_pipe)) return 1;
 

@@ -13,7 +13,7 @@ namespace kiln {
 struct ProgramCall {
     std::vector<std::string> argv;                         // argv[0] is the name as typed
     std::vector<std::pair<std::string, std::string>> env;  // prefix assignments
-    InputData input;
+    InputData input;  // piped bytes; absent when the plan has a `<` file
     Capture capture = nullptr;
 };
 

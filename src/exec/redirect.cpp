@@ -15,12 +15,12 @@ std::optional<RedirectPlan> plan_redirects(ShellState& state, std::span<const Re
             return std::nullopt;
         }
         if (r.op == RedirOp::In) {
-            auto bytes = platform::read_file(target);
-            if (!bytes) {
-                report(state, target + ": " + platform::describe(bytes.error()));
+            auto file = platform::open_for_read(target);
+            if (!file) {
+                report(state, target + ": " + platform::describe(file.error()));
                 return std::nullopt;
             }
-            plan.input = platform::Spool(std::move(*bytes));
+            plan.input = InputFile{std::move(target), std::move(*file)};
         } else if (r.fd == 2u) {
             plan.err = std::move(target);
         } else {
@@ -28,6 +28,15 @@ std::optional<RedirectPlan> plan_redirects(ShellState& state, std::span<const Re
         }
     }
     return plan;
+}
+
+std::optional<platform::Spool> read_input(const ShellState& state, const InputFile& input) {
+    auto bytes = platform::read_file(input.file);
+    if (!bytes) {
+        report(state, input.path + ": " + platform::describe(bytes.error()));
+        return std::nullopt;
+    }
+    return platform::Spool(std::move(*bytes));
 }
 
 platform::OsResult<platform::Handle> open_for_output(const std::string& path, bool append) {

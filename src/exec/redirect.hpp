@@ -18,16 +18,28 @@ struct OutputTarget {
     bool append = false;
 };
 
-// What a simple command's redirections ask for; nothing is opened while the plan is built.
+// A `<` file, open: a program reads it itself, from the file, so that it reads only what it
+// needs; a builtin or function gets its bytes (read_input).
+struct InputFile {
+    std::string path;
+    platform::Handle file;
+};
+
+// What a simple command's redirections ask for; only `<` files are opened while the plan is
+// built.
 struct RedirectPlan {
-    InputData input;                  // the bytes of the last `<` file
+    std::optional<InputFile> input;   // the last `<`
     std::optional<OutputTarget> out;  // the last `>`/`>>` not on descriptor 2
     std::optional<std::string> err;   // the last `2>`/`2>>`, always opened truncating
 };
 
-// Expands the targets and reads `<` files. A file that cannot be read is reported and gives
+// Expands the targets and opens `<` files. A file that cannot be opened is reported and gives
 // absent (the command then fails with status 1).
 std::optional<RedirectPlan> plan_redirects(ShellState& state, std::span<const Redirect> list);
+
+// The bytes of the plan's `<` file, for a builtin or function. Absent after reporting a file
+// that cannot be read (the command then fails with status 1).
+std::optional<platform::Spool> read_input(const ShellState& state, const InputFile& input);
 
 platform::OsResult<platform::Handle> open_for_output(const std::string& path, bool append);
 

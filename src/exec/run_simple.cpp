@@ -59,6 +59,11 @@ bool assign(ShellState& state, std::string_view name, std::string value) {
     return true;
 }
 
+// Neither a function nor a builtin: the name is started as a program.
+bool runs_program(const ShellState& state, const std::string& name) {
+    return !state.functions.contains(name) && find_builtin(name) == nullptr;
+}
+
 int store(ShellState& state, int status) {
     state.last_status = status;
     return status;
@@ -215,7 +220,16 @@ int run_simple(ShellState& state, const Simple& cmd, InputData input, Capture ca
     if (!plan) return store(state, 1);
     if (argv.empty()) return run_assignments(state, cmd.assigns, substitutions);
     apply_alias(state, argv);
-    if (plan->input) input = std::move(plan->input);
+    // A `<` file replaces the piped input: a program reads the file itself, a function or a
+    // builtin gets its bytes.
+    if (plan->input) {
+        input.reset();
+        if (!runs_program(state, argv[0])) {
+            input = read_input(state, *plan->input);
+            if (!input) return store(state, 1);
+            plan->input.reset();  // read whole, it is closed before the command runs
+        }
+    }
 
     if (!state.functions.empty()) {  // most scripts define none: skip hashing the name
         if (const auto it = state.functions.find(argv[0]); it != state.functions.end()) {

@@ -16,6 +16,10 @@ using detail::last_error;
 
 std::vector<std::pair<std::string, std::string>> environment() {
     std::vector<std::pair<std::string, std::string>> entries;
+    std::size_t count = 0;
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e)
+        ++count;
+    entries.reserve(count);
     for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
         const std::string_view entry(*e);
         const auto eq = entry.find('=');

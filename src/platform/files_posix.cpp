@@ -102,15 +102,24 @@ OsResult<void> read_into(int fd, std::string& out, bool prefault_steps);
 
 }  // namespace
 
-OsResult<std::string> read_file(const std::string& path) {
+namespace {
+
+// Opens an existing file for reading and reads its metadata into `st`. A directory opens, but
+// a program given one as its input could not read it: it is refused as reading it fails.
+OsResult<Handle> open_readable(const std::string& path, struct stat& st) {
     auto opened = open_fd(path, O_RDONLY | O_CLOEXEC);
     if (!opened) return fail(opened.error());
-    const int fd = *opened;
-    const Handle handle(fd);
+    Handle file(*opened);
+    if (::fstat(*opened, &st) == 0 && S_ISDIR(st.st_mode))
+        return fail(OsError{EISDIR, std::strerror(EISDIR)});
+    return file;
+}
+
+// The rest of an open file whose metadata is `st`; a regular file's buffer is sized at once.
+OsResult<std::string> read_rest(int fd, const struct stat& st) {
     std::string bytes;
     bool huge = false;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (S_ISREG(st.st_mode)) {
         const auto size = static_cast<std::size_t>(st.st_size);
         if (size >= kBoundedFrom && !may_hold(size)) return fail(too_large(size));
         bytes.reserve(size);
@@ -119,6 +128,34 @@ OsResult<std::string> read_file(const std::string& path) {
     }
     if (auto r = read_into(fd, bytes, !huge); !r) return fail(r.error());
     return bytes;
+}
+
+}  // namespace
+
+OsResult<Handle> open_for_read(const std::string& path) {
+    struct stat st {};
+    return open_readable(path, st);
+}
+
+OsResult<std::string> read_file(const Handle& file) {
+    struct stat st {};
+    (void)::fstat(fd_of(file), &st);
+    return read_rest(fd_of(file), st);
+}
+
+OsResult<std::string> read_file(const std::string& path) {
+    struct stat st {};
+    auto file = open_readable(path, st);
+    if (!file) return fail(file.error());
+    return read_rest(fd_of(*file), st);
+}
+
+bool is_same_file(const Handle& file, const std::string& path) {
+    struct stat open {};
+    struct stat named {};
+    return ::fstat(fd_of(file), &open) == 0 && S_ISREG(open.st_mode) &&
+           ::stat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
 }
 
 void Handle::close() {

@@ -66,10 +66,15 @@ FileKind file_kind(const std::string& path) {
     return FileKind::Regular;
 }
 
-OsResult<std::string> read_file(const std::string& path) {
+OsResult<Handle> open_for_read(const std::string& path) {
+    // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open: access is denied.
     HANDLE h = open_existing(path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL);
     if (h == INVALID_HANDLE_VALUE) return fail(last_error());
-    const Handle handle(reinterpret_cast<std::intptr_t>(h));
+    return Handle(reinterpret_cast<std::intptr_t>(h));
+}
+
+OsResult<std::string> read_file(const Handle& file) {
+    const HANDLE h = handle_of(file);
     std::string bytes;
     LARGE_INTEGER size{};
     if (GetFileSizeEx(h, &size) && size.QuadPart > 0) {
@@ -80,6 +85,27 @@ OsResult<std::string> read_file(const std::string& path) {
     }
     if (auto r = read_handle(h, bytes, true); !r) return fail(r.error());
     return bytes;
+}
+
+bool is_same_file(const Handle& file, const std::string& path) {
+    BY_HANDLE_FILE_INFORMATION open{};
+    if (GetFileType(handle_of(file)) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(handle_of(file), &open)) {
+        return false;
+    }
+    HANDLE h = open_existing(path, 0, FILE_FLAG_BACKUP_SEMANTICS);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION named{};
+    const bool ok = GetFileInformationByHandle(h, &named) != 0;
+    CloseHandle(h);
+    return ok && open.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+           open.nFileIndexHigh == named.nFileIndexHigh && open.nFileIndexLow == named.nFileIndexLow;
+}
+
+OsResult<std::string> read_file(const std::string& path) {
+    auto file = open_for_read(path);
+    if (!file) return fail(file.error());
+    return read_file(*file);
 }
 
 void Handle::close() {

@@ -158,6 +158,15 @@ private:
     std::intptr_t native_ = -1;
 };
 
+// Opens an existing file for reading: a `<` file, which a program reads itself. A directory
+// is refused with the error that reading it gives. Ctrl-C ends a wait for the other side of
+// a FIFO (kInterrupted).
+OsResult<Handle> open_for_read(const std::string& path);
+// The rest of a file opened by open_for_read, read as read_file reads it.
+OsResult<std::string> read_file(const Handle& file);
+// True when `path` names the regular file that `file` has open, links followed.
+bool is_same_file(const Handle& file, const std::string& path);
+
 // Opens for writing, creating the file when missing; truncates unless `append`, in which case
 // every write goes to the end. Other processes may read, write and delete the file meanwhile.
 // Ctrl-C ends a wait for the other side of a FIFO (kInterrupted).

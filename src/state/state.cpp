@@ -59,9 +59,14 @@ void init_state(ShellState& state) {
     state.aliases.emplace("ll", "ls -al");
     state.aliases.emplace("la", "ls -a");
     state.aliases.emplace("..", "cd ..");
-    for (auto& [name, value] : platform::startup_variables()) {
+    // Sized once, at half full, and each name and value moved rather than copied: importing
+    // the environment was the largest part of starting the shell.
+    auto environment = platform::startup_variables();
+    state.variables.reserve(2 * environment.size());
+    state.exported.reserve(2 * environment.size());
+    for (auto& [name, value] : environment) {
         state.exported.insert(name);
-        state.variables[name] = std::move(value);
+        state.variables.insert_or_assign(std::move(name), std::move(value));
     }
     if (!state.variables.contains("HOME") && platform::home_dir()) {
         // The environment had no HOME, so none of the refusals can apply to this name.

@@ -28,7 +28,7 @@ bool take_interrupt();  // platform.hpp: a Ctrl-C or an ending arrived since the
 // the library's general-purpose hash spends more on setup than on a short name.
 struct NameHash {
     using is_transparent = void;
-    std::size_t operator()(std::string_view name) const noexcept {
+    constexpr std::size_t operator()(std::string_view name) const noexcept {
         std::uint64_t hash = 14695981039346656037ull;
         for (const char c : name) {
             hash ^= static_cast<unsigned char>(c);

@@ -5,6 +5,9 @@
 //   probe out TEXT     writes TEXT and a line feed to standard output; "err" to standard error
 //   probe env NAME     the variable's value, or "(unset)"
 //   probe cat          copies standard input to standard output
+//   probe line         reads standard input up to its first line feed and writes that line,
+//                      then "at N of SIZE" when it is a file (N: where the reading stopped),
+//                      else "not a file"
 //   probe self         the path of the running program
 //   probe bytes HEX    writes the bytes spelled in hexadecimal to standard output
 //   probe vt           "vt on" or "vt off": whether standard output is a console that
@@ -39,7 +42,7 @@ int wmain() {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argv == nullptr || argc < 2) {
-        put(STD_ERROR_HANDLE, "usage: probe args|exit|out|err|env|cat|self|bytes|vt ...\n");
+        put(STD_ERROR_HANDLE, "usage: probe args|exit|out|err|env|cat|line|self|bytes|vt ...\n");
         return 2;
     }
     const std::wstring verb = argv[1];
@@ -79,6 +82,21 @@ int wmain() {
                n > 0) {
             put(STD_OUTPUT_HANDLE, std::string(buffer, n));
         }
+    } else if (verb == L"line") {
+        const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+        std::string line;
+        char c = 0;
+        DWORD n = 0;
+        while (c != '\n' && ReadFile(in, &c, 1, &n, nullptr) && n == 1)
+            line += c;
+        LARGE_INTEGER at{};
+        LARGE_INTEGER size{};
+        const bool file = GetFileType(in) == FILE_TYPE_DISK &&
+                          SetFilePointerEx(in, LARGE_INTEGER{}, &at, FILE_CURRENT) &&
+                          GetFileSizeEx(in, &size);
+        put(STD_OUTPUT_HANDLE, line + (file ? "at " + std::to_string(at.QuadPart) + " of " +
+                                                  std::to_string(size.QuadPart) + "\n"
+                                            : "not a file\n"));
     } else {
         put(STD_ERROR_HANDLE, "probe: unknown request\n");
         return 2;
