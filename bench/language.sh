@@ -14,8 +14,8 @@
 #   all of the time is parsing                       goal: at most 1.0x dash, peak 4 MiB
 #   a generated 1,000,000-line script (36.8 MB)     goal: at most 1.0x dash, at most 4 bytes
 #                                                    of peak memory per byte of text
-# Every workload but startup-c is one script file that all three shells run unchanged. The last columns are
-# each shell's peak resident memory on the workload, from one more run.
+# Every workload but startup-c is one script file that all three shells run unchanged. The
+# last columns are each shell's peak resident memory on the workload, from one more run.
 # Usage: bench/language.sh [path/to/kiln]   (default: build/kiln). Needs hyperfine.
 set -eu
 
