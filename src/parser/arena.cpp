@@ -3,7 +3,12 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kiln {
@@ -72,11 +77,41 @@ BlockCache& block_cache() {
 TreeMemory::TreeMemory()
     : arena_(std::make_shared<std::pmr::monotonic_buffer_resource>(&block_cache())) {}
 
-std::string_view TreeMemory::copy(std::string_view text) {
-    if (text.empty()) return {};
-    char* out = static_cast<char*>(allocate(text.size(), 1));
-    std::copy(text.begin(), text.end(), out);
-    return {out, text.size()};
+void TreeMemory::put_count(char* at, std::size_t n) {
+    if (n > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+    const auto count = static_cast<std::uint32_t>(n);
+    std::memcpy(at, &count, sizeof count);
+}
+
+Text TreeMemory::copy(std::string_view text) {
+    char* out = static_cast<char*>(allocate(4 + text.size(), 4));
+    put_count(out, text.size());
+    std::copy(text.begin(), text.end(), out + 4);
+    return Text(out + 4);
+}
+
+// The count of pieces, then each piece: its length shifted past the two bits of its quoting,
+// its bytes, and padding up to the next number.
+Word TreeMemory::copy(const TokSegs& segs, std::size_t skip) {
+    constexpr std::size_t kMaxPiece = std::numeric_limits<std::uint32_t>::max() >> 2;
+    const auto padded = [](std::size_t n) { return (n + 3) / 4 * 4; };
+    std::size_t size = 4;
+    std::size_t left_out = skip;  // the skipped bytes are in the first piece
+    for (const TokSeg& seg : segs) {
+        if (seg.text.size() > kMaxPiece) throw std::bad_alloc();
+        size += 4 + padded(seg.text.size() - std::exchange(left_out, 0));
+    }
+    char* out = static_cast<char*>(allocate(size, 4));
+    put_count(out, segs.size());
+    char* at = out + 4;
+    for (const TokSeg& seg : segs) {
+        const std::string_view text = std::string_view(seg.text).substr(skip);
+        skip = 0;
+        put_count(at, text.size() << 2 | static_cast<std::size_t>(seg.quote));
+        std::copy(text.begin(), text.end(), at + 4);
+        at += 4 + padded(text.size());
+    }
+    return Word(out);
 }
 
 }  // namespace kiln

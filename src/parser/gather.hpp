@@ -37,11 +37,10 @@ private:
 // One stack per kind of list element.
 struct GatherStacks {
     std::vector<Node> nodes;
-    std::vector<Seg> segs;
     std::vector<Word> words;
     std::vector<Assignment> assigns;
     std::vector<Redirect> redirects;
-    std::vector<ElifClause> elifs;
+    std::vector<IfClause> clauses;
     std::vector<CaseArm> arms;
 };
 
