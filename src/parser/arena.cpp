@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -74,8 +75,21 @@ BlockCache& block_cache() {
 
 }  // namespace
 
-TreeMemory::TreeMemory()
-    : arena_(std::make_shared<std::pmr::monotonic_buffer_resource>(&block_cache())) {}
+// The blocks of the arena, and the lists the parser gathered in blocks of their own.
+struct TreeMemory::Arena {
+    struct Free {
+        void operator()(void* block) const { std::free(block); }
+    };
+    std::pmr::monotonic_buffer_resource blocks{&block_cache()};
+    std::vector<std::unique_ptr<void, Free>> adopted;
+};
+
+TreeMemory::TreeMemory() : arena_(std::make_shared<Arena>()), blocks_(&arena_->blocks) {}
+
+void TreeMemory::adopt(void* block) {
+    arena_->adopted.reserve(arena_->adopted.size() + 1);
+    arena_->adopted.emplace_back(block);
+}
 
 void TreeMemory::put_count(char* at, std::size_t n) {
     if (n > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();

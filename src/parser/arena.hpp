@@ -37,16 +37,21 @@ public:
     // The tree's copy of a word, whose first `skip` bytes are left out.
     Word copy(const TokSegs& segs, std::size_t skip);
 
+    // Takes a block from std::malloc into the tree, to be freed with it.
+    void adopt(void* block);
+    // Writes a count or a length; one too large for the tree's numbers is refused as memory
+    // the tree cannot have.
+    static void put_count(char* at, std::size_t n);
+
     // The memory itself, for the tree to hold.
     std::shared_ptr<const void> share() const { return arena_; }
 
 private:
-    // Writes a count or a length; one too large for the tree's numbers is refused as memory
-    // the tree cannot have.
-    static void put_count(char* at, std::size_t n);
-    void* allocate(std::size_t size, std::size_t align) { return arena_->allocate(size, align); }
+    struct Arena;
+    void* allocate(std::size_t size, std::size_t align) { return blocks_->allocate(size, align); }
 
-    std::shared_ptr<std::pmr::memory_resource> arena_;
+    std::shared_ptr<Arena> arena_;
+    std::pmr::memory_resource* blocks_;  // the arena's blocks
 };
 
 }  // namespace kiln
