@@ -3,14 +3,18 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "parser/parser.hpp"
 
 namespace kiln {
 namespace {
@@ -73,7 +77,38 @@ BlockCache& block_cache() {
     return cache;
 }
 
+struct PieceLayout {
+    std::string_view text;  // after the skipped bytes
+    std::uint32_t flags = 0;
+    std::size_t forms_at = 0;  // where its forms begin among all of the word's
+    std::size_t forms = 0;
+};
+
+// The dollar forms of a piece with the marks the lexer gave it, appended to `out`; true when
+// the piece is unquoted and has a pattern character of its own.
+bool read_forms(std::string_view text, Quote quote, unsigned marks, std::vector<DollarForm>& out) {
+    if (quote == Quote::Single) return false;
+    if (marks & kMayHaveDollar) {
+        std::size_t pos = 0;
+        while (auto form = next_dollar_form(text, pos, quote == Quote::Double)) {
+            out.push_back(*form);
+            pos = form->end;
+        }
+    }
+    if (quote != Quote::None || !(marks & kMayHavePattern)) return false;
+    return has_typed_pattern_chars(text);
+}
+
 }  // namespace
+
+struct TreeMemory::Scratch {
+    std::vector<PieceLayout> pieces;
+    std::vector<DollarForm> forms;
+};
+
+struct ParsedCommand {
+    Result<Tree, std::string> tree;
+};
 
 // The blocks of the arena, and the lists the parser gathered in blocks of their own.
 struct TreeMemory::Arena {
@@ -82,13 +117,19 @@ struct TreeMemory::Arena {
     };
     std::pmr::monotonic_buffer_resource blocks{&block_cache()};
     std::vector<std::unique_ptr<void, Free>> adopted;
+    std::vector<std::unique_ptr<ParsedCommand>> commands;  // the cells' parsed texts
 };
 
-TreeMemory::TreeMemory() : arena_(std::make_shared<Arena>()), blocks_(&arena_->blocks) {}
+TreeMemory::TreeMemory()
+    : arena_(std::make_shared<Arena>()),
+      blocks_(&arena_->blocks),
+      scratch_(std::make_unique<Scratch>()) {}
+
+TreeMemory::~TreeMemory() = default;
 
 void TreeMemory::adopt(void* block) {
-    arena_->adopted.reserve(arena_->adopted.size() + 1);
-    arena_->adopted.emplace_back(block);
+    std::unique_ptr<void, Arena::Free> owned(block);
+    arena_->adopted.push_back(std::move(owned));
 }
 
 void TreeMemory::put_count(char* at, std::size_t n) {
@@ -104,28 +145,105 @@ Text TreeMemory::copy(std::string_view text) {
     return Text(out + 4);
 }
 
-// The count of pieces, then each piece: its length shifted past the two bits of its quoting,
-// its bytes, and padding up to the next number.
-Word TreeMemory::copy(const TokSegs& segs, std::size_t skip) {
-    constexpr std::size_t kMaxPiece = std::numeric_limits<std::uint32_t>::max() >> 2;
-    const auto padded = [](std::size_t n) { return (n + 3) / 4 * 4; };
+// Reads the pieces of a word into the scratch lists and returns the size of its layout,
+// measured from a start aligned for CommandCell when any piece has cells.
+std::size_t TreeMemory::lay_out(const TokSegs& segs, std::size_t skip) {
+    using namespace seg_layout;
+    constexpr std::size_t kMaxPiece = std::numeric_limits<std::uint32_t>::max() >> kLengthShift;
+    std::vector<PieceLayout>& pieces = scratch_->pieces;
+    std::vector<DollarForm>& forms = scratch_->forms;
+    pieces.clear();
+    forms.clear();
     std::size_t size = 4;
-    std::size_t left_out = skip;  // the skipped bytes are in the first piece
     for (const TokSeg& seg : segs) {
-        if (seg.text.size() > kMaxPiece) throw std::bad_alloc();
-        size += 4 + padded(seg.text.size() - std::exchange(left_out, 0));
+        PieceLayout piece{std::string_view(seg.text).substr(std::exchange(skip, 0)),
+                          static_cast<std::uint32_t>(seg.quote), forms.size(), 0};
+        if (piece.text.size() > kMaxPiece) throw std::bad_alloc();
+        if (read_forms(piece.text, seg.quote, seg.marks, forms)) {
+            piece.flags |= kPattern;
+        }
+        piece.forms = forms.size() - piece.forms_at;
+        size += 4 + padded(piece.text.size());
+        if (piece.forms > 0) {
+            piece.flags |= kHasForms;
+            size += 4 + piece.forms * sizeof(DollarForm);
+            const auto first = forms.end() - static_cast<std::ptrdiff_t>(piece.forms);
+            if (std::any_of(first, forms.end(), [](const DollarForm& form) {
+                    return form.kind == DollarForm::Kind::Command;
+                })) {
+                piece.flags |= kHasCells;
+                size = (size + alignof(CommandCell) - 1) / alignof(CommandCell) *
+                           alignof(CommandCell) +
+                       piece.forms * sizeof(CommandCell);
+            }
+        }
+        pieces.push_back(piece);
     }
-    char* out = static_cast<char*>(allocate(size, 4));
-    put_count(out, segs.size());
+    return size;
+}
+
+// A word of one piece without a dollar form, as nearly every word is, laid out in one go
+// (paid for by the parse-only shape of bench/language.sh).
+std::optional<Word> TreeMemory::copy_plain(const TokSeg& seg, std::size_t skip) {
+    using namespace seg_layout;
+    const std::string_view text = std::string_view(seg.text).substr(skip);
+    if (seg.quote != Quote::Single && (seg.marks & kMayHaveDollar)) return std::nullopt;
+    std::uint32_t flags = static_cast<std::uint32_t>(seg.quote);
+    if (seg.quote == Quote::None && (seg.marks & kMayHavePattern) &&
+        has_typed_pattern_chars(text)) {
+        flags |= kPattern;
+    }
+    if (text.size() > (std::numeric_limits<std::uint32_t>::max() >> kLengthShift)) {
+        throw std::bad_alloc();
+    }
+    char* out = static_cast<char*>(allocate(8 + padded(text.size()), 4));
+    put_count(out, 1);
+    put_count(out + 4, text.size() << kLengthShift | flags);
+    std::copy(text.begin(), text.end(), out + 8);
+    return Word(out);
+}
+
+// The count of pieces, then each piece as seg_layout says.
+Word TreeMemory::copy(const TokSegs& segs, std::size_t skip) {
+    using namespace seg_layout;
+    static_assert(alignof(DollarForm) <= 4 && std::is_trivially_copyable_v<DollarForm>);
+    if (segs.size() == 1) {
+        if (const std::optional<Word> word = copy_plain(segs[0], skip)) return *word;
+    }
+    const std::size_t size = lay_out(segs, skip);
+    const std::vector<PieceLayout>& pieces = scratch_->pieces;
+    const bool cells = std::any_of(pieces.begin(), pieces.end(), [](const PieceLayout& piece) {
+        return piece.flags & kHasCells;
+    });
+    char* out = static_cast<char*>(allocate(size, cells ? alignof(CommandCell) : 4));
+    put_count(out, pieces.size());
     char* at = out + 4;
-    for (const TokSeg& seg : segs) {
-        const std::string_view text = std::string_view(seg.text).substr(skip);
-        skip = 0;
-        put_count(at, text.size() << 2 | static_cast<std::size_t>(seg.quote));
-        std::copy(text.begin(), text.end(), at + 4);
-        at += 4 + padded(text.size());
+    for (const PieceLayout& piece : pieces) {
+        put_count(at, piece.text.size() << kLengthShift | piece.flags);
+        std::copy(piece.text.begin(), piece.text.end(), at + 4);
+        at += 4 + padded(piece.text.size());
+        if (piece.forms == 0) continue;
+        put_count(at, piece.forms);
+        const auto first = scratch_->forms.begin() + static_cast<std::ptrdiff_t>(piece.forms_at);
+        at = reinterpret_cast<char*>(
+            std::uninitialized_copy(first, first + static_cast<std::ptrdiff_t>(piece.forms),
+                                    reinterpret_cast<DollarForm*>(at + 4)));
+        if (!(piece.flags & kHasCells)) continue;
+        at = const_cast<char*>(cells_at(at));
+        at = reinterpret_cast<char*>(std::uninitialized_fill_n(
+            reinterpret_cast<CommandCell*>(at), piece.forms, CommandCell{nullptr, arena_.get()}));
     }
     return Word(out);
+}
+
+const Result<Tree, std::string>& parse_command_text(const CommandCell& cell,
+                                                    std::string_view text) {
+    if (!cell.parsed) {
+        auto& commands = static_cast<TreeMemory::Arena*>(cell.owner)->commands;
+        commands.push_back(std::make_unique<ParsedCommand>(ParsedCommand{parse_text(text)}));
+        cell.parsed = commands.back().get();
+    }
+    return cell.parsed->tree;
 }
 
 }  // namespace kiln

@@ -5,9 +5,12 @@
 #include <memory>
 #include <memory_resource>
 #include <new>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
+#include "common/result.hpp"
 #include "parser/node.hpp"
 
 namespace kiln {
@@ -17,6 +20,9 @@ namespace kiln {
 class TreeMemory {
 public:
     TreeMemory();
+    ~TreeMemory();
+    TreeMemory(const TreeMemory&) = delete;
+    TreeMemory& operator=(const TreeMemory&) = delete;
 
     template <class T>
     const T* make(const T& value) {
@@ -47,11 +53,17 @@ public:
     std::shared_ptr<const void> share() const { return arena_; }
 
 private:
+    friend const Result<Tree, std::string>& parse_command_text(const CommandCell& cell,
+                                                               std::string_view text);
     struct Arena;
+    struct Scratch;
+    std::size_t lay_out(const TokSegs& segs, std::size_t skip);
+    std::optional<Word> copy_plain(const TokSeg& seg, std::size_t skip);
     void* allocate(std::size_t size, std::size_t align) { return blocks_->allocate(size, align); }
 
     std::shared_ptr<Arena> arena_;
     std::pmr::memory_resource* blocks_;  // the arena's blocks
+    std::unique_ptr<Scratch> scratch_;   // reused while a word is laid out
 };
 
 }  // namespace kiln

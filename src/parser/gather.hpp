@@ -33,9 +33,7 @@ public:
     ~GatherStack() { std::free(block_); }
 
     std::size_t size() const { return size_; }
-    const T* data() const {
-        return block_ ? reinterpret_cast<const T*>(block_ + kHead) : nullptr;
-    }
+    const T* data() const { return block_ ? reinterpret_cast<const T*>(block_ + kHead) : nullptr; }
     void push_back(const T& item) {
         if (size_ == capacity_) grow();
         std::memcpy(block_ + kHead + size_ * sizeof(T), &item, sizeof(T));

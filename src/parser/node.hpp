@@ -14,6 +14,7 @@
 #include <type_traits>
 #include <variant>
 
+#include "lexer/dollar.hpp"
 #include "lexer/token.hpp"
 
 namespace kiln {
@@ -67,34 +68,70 @@ private:
     const char* data_ = nullptr;
 };
 
-// One piece of a word after quote removal.
+struct ParsedCommand;
+
+// Where the tree keeps the text of one command substitution once it is parsed, at its first
+// run, for the runs after it; written then, although the tree is otherwise never written. A
+// substitution in a loop or a function is so lexed and parsed once (paid for by the
+// command-substitution shape of bench/language.sh).
+struct CommandCell {
+    mutable const ParsedCommand* parsed = nullptr;
+    void* owner = nullptr;  // the memory of the tree, which keeps what is parsed
+};
+
+// One piece of a word after quote removal, with what the lexer's reading of dollar forms
+// found in it.
 struct Seg {
     std::string_view text;
     Quote quote = Quote::None;
+    bool pattern = false;                // unquoted, with a pattern character of its own
+    std::span<const DollarForm> forms;   // in order; none in Single text
+    const CommandCell* cells = nullptr;  // one for each form when any is a command
 };
 
+// How a piece of a word is laid out in the tree's memory: one number holding its length and
+// these flags, its bytes padded to the next number, and then, with kHasForms, the count of its
+// dollar forms and the forms, and with kHasCells, a CommandCell for each form at the next
+// multiple of eight.
+namespace seg_layout {
+inline constexpr std::uint32_t kQuoteMask = 3;
+inline constexpr std::uint32_t kPattern = 4;
+inline constexpr std::uint32_t kHasForms = 8;
+inline constexpr std::uint32_t kHasCells = 16;
+inline constexpr int kLengthShift = 5;
+inline constexpr std::size_t padded(std::size_t n) {
+    return (n + 3) / 4 * 4;
+}
+inline const char* cells_at(const char* at) {
+    const auto misplaced = reinterpret_cast<std::uintptr_t>(at) % alignof(CommandCell);
+    return misplaced == 0 ? at : at + (alignof(CommandCell) - misplaced);
+}
+}  // namespace seg_layout
+
 // The pieces of one word, never none in a tree. In the tree's memory a word is the count of
-// its pieces, then each piece as its length and quoting in one number followed by its bytes,
-// padded to the next number; the pieces are read out as Seg values.
+// its pieces, then each piece as seg_layout says; the pieces are read out as Seg values.
 class Word {
 public:
+    // Reads each piece once, as it steps onto it.
     class Iterator {
     public:
-        Iterator(const char* at, std::uint32_t left) : at_(at), left_(left) {}
-        Seg operator*() const {
-            const std::uint32_t head = tree_detail::read_u32(at_);
-            return {std::string_view(at_ + 4, head >> 2), static_cast<Quote>(head & 3)};
+        Iterator(const char* at, std::uint32_t left) : left_(left) {
+            if (left_ > 0) read(at);
         }
+        const Seg& operator*() const { return seg_; }
+        const Seg* operator->() const { return &seg_; }
         Iterator& operator++() {
-            at_ += 4 + ((tree_detail::read_u32(at_) >> 2) + 3) / 4 * 4;
-            --left_;
+            if (--left_ > 0) read(next_);
             return *this;
         }
         bool operator==(const Iterator& other) const { return left_ == other.left_; }
 
     private:
-        const char* at_;
-        std::uint32_t left_;  // pieces from here to the end
+        void read(const char* at);
+
+        Seg seg_;
+        const char* next_ = nullptr;  // the piece after seg_
+        std::uint32_t left_;          // pieces from seg_ to the end
     };
 
     Word() = default;
@@ -115,11 +152,31 @@ private:
     const char* data_ = nullptr;
 };
 
+inline void Word::Iterator::read(const char* at) {
+    using namespace seg_layout;
+    const std::uint32_t head = tree_detail::read_u32(at);
+    const std::size_t size = head >> kLengthShift;
+    seg_ = Seg{std::string_view(at + 4, size),
+               static_cast<Quote>(head & kQuoteMask),
+               (head & kPattern) != 0,
+               {},
+               nullptr};
+    next_ = at + 4 + padded(size);
+    if (!(head & kHasForms)) return;
+    const std::uint32_t forms = tree_detail::read_u32(next_);
+    seg_.forms = {reinterpret_cast<const DollarForm*>(next_ + 4), forms};
+    next_ += 4 + forms * sizeof(DollarForm);
+    if (!(head & kHasCells)) return;
+    next_ = cells_at(next_);
+    seg_.cells = reinterpret_cast<const CommandCell*>(next_);
+    next_ += forms * sizeof(CommandCell);
+}
+
 struct Node;
 
 struct Assignment {
-    Text name;              // a valid name
-    Word value;             // unquoted text after '=', then the word's remaining segments
+    Text name;   // a valid name
+    Word value;  // unquoted text after '=', then the word's remaining segments
 };
 
 struct Redirect {

@@ -456,8 +456,7 @@ Parsed Parser::parse_simple() {
         }
         if (const std::size_t name_length = assignment_name_length(word)) {
             // The word itself becomes the value once its first segment loses `NAME=`.
-            const Text name =
-                memory_.copy(std::string_view(word[0].text).substr(0, name_length));
+            const Text name = memory_.copy(std::string_view(word[0].text).substr(0, name_length));
             assigns.add(Assignment{name, copy_word(word, name_length + 1)});
         } else {
             words.add(copy_word(word));
