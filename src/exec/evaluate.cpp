@@ -69,13 +69,12 @@ int eval_node(ShellState& state, const Group& node, InputData input, Capture cap
 }
 
 int eval_node(ShellState& state, const If& node, InputData input, Capture capture) {
-    int status = evaluate_node(state, *node.cond, std::move(input), capture);
-    if (should_unwind(state)) return status;
-    if (status == 0) return evaluate_node(state, *node.then_body, std::nullopt, capture);
-    for (const ElifClause& elif : node.elifs) {
-        status = evaluate_node(state, *elif.cond, std::nullopt, capture);
+    for (const IfClause& clause : node.clauses) {
+        // Only the first condition reads the input.
+        const int status = evaluate_node(state, *clause.cond, std::move(input), capture);
+        input = std::nullopt;
         if (should_unwind(state)) return status;
-        if (status == 0) return evaluate_node(state, *elif.body, std::nullopt, capture);
+        if (status == 0) return evaluate_node(state, *clause.body, std::nullopt, capture);
     }
     if (node.else_body) return evaluate_node(state, *node.else_body, std::nullopt, capture);
     return 0;

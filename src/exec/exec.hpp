@@ -33,6 +33,10 @@ enum class SyntaxErrors { SetStatus, MessageOnly };
 // given input and capture. A text that does not parse runs none of its commands.
 int run_text(ShellState& state, std::string_view text, InputData input, Capture capture,
              SyntaxErrors errors);
+// run_text for the text of a command substitution, with no input, reporting syntax errors
+// as messages only; the text is parsed at its first run and its tree kept in `cell`.
+int run_substitution(ShellState& state, const CommandCell& cell, std::string_view text,
+                     Capture capture);
 // run_text with the shell's own streams, for typed lines, scripts and -c texts.
 int run_source(ShellState& state, std::string_view text);
 

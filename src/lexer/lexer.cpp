@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/text.hpp"
+#include "lexer/dollar.hpp"
 
 namespace kiln {
 namespace {
@@ -31,6 +32,9 @@ bool ends_ordinary_run(char c) {
         case '"':
         case '\\':
         case '$':
+        case '*':
+        case '?':
+        case '[':
             return true;
         default:
             return false;
@@ -99,8 +103,9 @@ public:
 private:
     std::string_view text_;
     std::size_t pos_ = 0;
-    std::string pending_;  // the current unquoted run of the word being built
-    TokSegs segs_;         // finished segments of that word
+    std::string pending_;             // the current unquoted run of the word being built
+    std::uint8_t pending_marks_ = 0;  // SegMarks of pending_
+    TokSegs segs_;                    // finished segments of that word
     bool in_word_ = false;
     bool done_ = false;  // the last word was ended, or an error stopped the scan
     std::optional<std::string> error_;
@@ -117,16 +122,19 @@ private:
 
     void flush_pending() {
         if (pending_.empty()) return;
-        segs_.push_back(TokSeg{std::move(pending_), Quote::None});
+        segs_.push_back(TokSeg{std::move(pending_), Quote::None, pending_marks_});
         pending_.clear();
+        pending_marks_ = 0;
     }
 
     void end_word() {
         if (!in_word_) return;
         // Most words are one unquoted run: it becomes the word's only segment directly.
         if (segs_.empty() && !pending_.empty()) {
-            emit(std::in_place_type<TokWord>, TokSegs(TokSeg{std::move(pending_), Quote::None}));
+            emit(std::in_place_type<TokWord>,
+                 TokSegs(TokSeg{std::move(pending_), Quote::None, pending_marks_}));
             pending_.clear();
+            pending_marks_ = 0;
             in_word_ = false;
             return;
         }
@@ -204,6 +212,12 @@ Result<void, std::string> Lexer::read_next() {
             return {};
         case '$':
             return read_dollar();
+        case '*':
+        case '?':
+        case '[':
+            pending_marks_ |= kMayHavePattern;
+            read_ordinary();
+            return {};
         default:
             read_ordinary();
             return {};
@@ -265,6 +279,7 @@ std::optional<std::uint32_t> Lexer::take_fd_prefix() {
     if (!all_ascii_digits(pending_)) return std::nullopt;
     const std::optional<std::uint32_t> fd = parse_uint32(pending_);
     pending_.clear();
+    pending_marks_ = 0;
     return fd;
 }
 
@@ -320,6 +335,7 @@ void Lexer::read_backslash() {
 }
 
 Result<void, std::string> Lexer::read_dollar() {
+    pending_marks_ |= kMayHaveDollar;
     if (next_is('(')) return read_dollar_paren();
     pending_ += '$';  // `$HOME` and `${HOME}` stay as typed for expansion
     in_word_ = true;
@@ -328,24 +344,16 @@ Result<void, std::string> Lexer::read_dollar() {
 }
 
 // `$(` ... `)`, kept verbatim in the unquoted run up to the parenthesis that balances it;
-// quotes inside mean nothing here. An unbalanced `$(` runs to the end of the text. Nesting
-// deeper than the parser takes fails here: each level would otherwise be lexed and parsed
-// again, with a copy of the rest, before the parser refused it.
+// quotes inside mean nothing here. An unbalanced `$(` runs to the end of the text.
 Result<void, std::string> Lexer::read_dollar_paren() {
     const std::size_t start = pos_;
-    std::size_t depth = 1;
-    pos_ += 2;
-    while (depth > 0) {
-        pos_ = text_.find_first_of("()", pos_);
-        if (pos_ == std::string_view::npos) {
-            pos_ = text_.size();
-            break;
-        }
-        if (text_[pos_++] == '(') {
-            if (++depth > kMaxParseDepth) return fail(std::string("nesting too deep"));
-        } else {
-            --depth;
-        }
+    auto end = find_command_end(text_, pos_ + 2, false);
+    if (!end) return fail(std::move(end).error());
+    if (*end == std::string_view::npos) {
+        pending_marks_ |= kMayHavePattern;  // its text is then read as text of the word
+        pos_ = text_.size();
+    } else {
+        pos_ = *end;
     }
     pending_.append(text_.substr(start, pos_ - start));
     in_word_ = true;
@@ -370,6 +378,7 @@ Result<void, std::string> Lexer::read_single_quoted() {
 Result<void, std::string> Lexer::read_double_quoted() {
     flush_pending();
     std::string text;
+    std::uint8_t marks = 0;  // SegMarks of text
     bool made_segment = false;
     std::size_t i = pos_ + 1;
     while (true) {
@@ -382,12 +391,13 @@ Result<void, std::string> Lexer::read_double_quoted() {
             break;
         }
         if (text_[j] == '$') {
+            marks |= kMayHaveDollar;
             if (next != '(') {
                 text += '$';
                 i = j + 1;
                 continue;
             }
-            auto end = find_substitution_end(text_, j + 2);
+            auto end = find_command_end(text_, j + 2, true);
             if (!end) return fail(std::move(end).error());
             // Unclosed, it takes the rest of the text, and the double quote is then unclosed.
             if (*end == std::string_view::npos)
@@ -398,7 +408,10 @@ Result<void, std::string> Lexer::read_double_quoted() {
             text += next;
             i = j + 2;
         } else if (next == '$') {
-            if (!text.empty()) segs_.push_back(TokSeg{std::exchange(text, {}), Quote::Double});
+            if (!text.empty()) {
+                segs_.push_back(TokSeg{std::exchange(text, {}), Quote::Double, marks});
+            }
+            marks = 0;
             segs_.push_back(TokSeg{"$", Quote::Single});
             made_segment = true;
             i = j + 2;
@@ -407,50 +420,15 @@ Result<void, std::string> Lexer::read_double_quoted() {
             i = j + 1;
         }
     }
-    if (!text.empty() || !made_segment) segs_.push_back(TokSeg{std::move(text), Quote::Double});
+    if (!text.empty() || !made_segment) {
+        segs_.push_back(TokSeg{std::move(text), Quote::Double, marks});
+    }
     in_word_ = true;
     pos_ = i;
     return {};
 }
 
 }  // namespace
-
-// The levels still open are kept in a string: `)` for a parenthesis or `$(`, `"` for double
-// quotes inside the command. Single quotes and backslashes are skipped over in place.
-Result<std::size_t, std::string> find_substitution_end(std::string_view text, std::size_t pos) {
-    std::string open(1, ')');
-    while (pos < text.size()) {
-        const char c = text[pos];
-        const bool quoted = open.back() == '"';
-        if (c == '\\') {
-            pos += 2;
-        } else if (quoted && c == '"') {
-            open.pop_back();
-            ++pos;
-        } else if (quoted) {
-            const bool nested = c == '$' && pos + 1 < text.size() && text[pos + 1] == '(';
-            if (nested) open += ')';
-            pos += nested ? 2 : 1;
-        } else if (c == '\'') {
-            pos = text.find('\'', pos + 1);
-            if (pos == std::string_view::npos) break;
-            ++pos;
-        } else if (c == '"' || c == '(') {
-            open += c == '"' ? '"' : ')';
-            ++pos;
-        } else if (c == ')') {
-            open.pop_back();
-            ++pos;
-            if (open.empty()) return pos;
-        } else {
-            ++pos;
-        }
-        if (open.size() > static_cast<std::size_t>(kMaxParseDepth)) {
-            return fail(std::string("nesting too deep"));
-        }
-    }
-    return std::string_view::npos;
-}
 
 Result<TokenList, std::string> tokenize(std::string_view text) {
     Lexer lexer(text);

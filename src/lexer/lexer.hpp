@@ -20,12 +20,6 @@ inline constexpr int kMaxParseDepth = 1000;
 // ("unterminated single quote", "unterminated double quote", "nesting too deep" for `$(`).
 Result<TokenList, std::string> tokenize(std::string_view text);
 
-// Where the command substitution whose text begins at `pos`, just after its `$(`, ends: the
-// index just past its closing `)`, or npos when the text ends first. Quotes and backslashes
-// inside hide what they quote, as in the command itself, so `"$(echo ")")"` is one word.
-// Fails with "nesting too deep" as tokenize does.
-Result<std::size_t, std::string> find_substitution_end(std::string_view text, std::size_t pos);
-
 // The tokens of a text a few at a time, as a parser takes them, so that the token list of a
 // long text never exists whole beside its tree. The tokens and the error are tokenize's.
 class TokenStream {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <variant>
@@ -12,12 +13,20 @@ namespace kiln {
 
 enum class Quote { None, Single, Double };
 
+// What the lexer saw while it took the text of a piece: whether it may hold a dollar form,
+// and whether it may hold a pattern character of its own, so that the many pieces with
+// neither are not read again (paid for by the parse-only shape of bench/language.sh).
+enum SegMarks : std::uint8_t { kMayHaveDollar = 1, kMayHavePattern = 2 };
+
 // One piece of a word after quote removal, as the lexer reads it. The tree's own `Seg` views
 // text copied into the tree's memory.
 struct TokSeg {
     std::string text;
     Quote quote = Quote::None;
-    bool operator==(const TokSeg&) const = default;
+    std::uint8_t marks = 0;  // SegMarks; only a hint, so no part of a piece's value
+    bool operator==(const TokSeg& other) const {
+        return text == other.text && quote == other.quote;
+    }
 };
 
 // The segments of one word as the lexer reads it; a finished word is never empty. Nearly

@@ -77,8 +77,9 @@ std::string dump_nodes(std::span<const Node> nodes) {
 }
 
 std::string dump_if(const If& n) {
-    std::string out = "If(" + dump_node(*n.cond) + ", " + dump_node(*n.then_body);
-    for (const ElifClause& e : n.elifs) {
+    const IfClause& first = n.clauses[0];
+    std::string out = "If(" + dump_node(*first.cond) + ", " + dump_node(*first.body);
+    for (const IfClause& e : std::span(n.clauses).subspan(1)) {
         out += ", Elif(" + dump_node(*e.cond) + ", " + dump_node(*e.body) + ")";
     }
     if (n.else_body) out += ", Else(" + dump_node(*n.else_body) + ")";

@@ -173,7 +173,7 @@ private:
     [[gnu::noinline]] Result<List<Word>, std::string> parse_case_patterns();
     [[gnu::noinline]] Parsed parse_simple();
     [[gnu::noinline]] Result<Redirect, std::string> parse_redirect();
-    [[gnu::noinline]] Parsed parse_function_def(std::string_view name);
+    [[gnu::noinline]] Parsed parse_function_def(Text name);
 };
 
 Keyword Parser::peek_keyword() const {
@@ -187,12 +187,7 @@ Keyword Parser::peek_keyword() const {
 }
 
 Word Parser::copy_word(const TokSegs& segs, std::size_t skip) {
-    Gather<Seg> out(stacks_.segs);
-    for (const TokSeg& seg : segs) {
-        out.add(Seg{memory_.copy(std::string_view(seg.text).substr(skip)), seg.quote});
-        skip = 0;
-    }
-    return out.take(memory_);
+    return memory_.copy(segs, skip);
 }
 
 Node Parser::finish_list(const Gather<Node>& items) {
@@ -321,24 +316,19 @@ Parsed Parser::parse_group() {
 // if: 'if' list 'then' list ('elif' list 'then' list)* ('else' list)? 'fi'
 Parsed Parser::parse_if() {
     if (!expect_keyword(Keyword::If)) return missing(Keyword::If);
-    Parsed part = parse_list(kThen);
-    if (!part) return part;
-    If node;
-    node.cond = make(*part);
-    if (!expect_keyword(Keyword::Then)) return missing(Keyword::Then);
-    if (!(part = parse_list(kThenBody))) return part;
-    node.then_body = make(*part);
-    Gather<ElifClause> elifs(stacks_.elifs);
-    while (expect_keyword(Keyword::Elif)) {
-        ElifClause clause;
+    Parsed part = Node{};
+    Gather<IfClause> clauses(stacks_.clauses);
+    do {
+        IfClause clause;
         if (!(part = parse_list(kThen))) return part;
         clause.cond = make(*part);
         if (!expect_keyword(Keyword::Then)) return missing(Keyword::Then);
         if (!(part = parse_list(kThenBody))) return part;
         clause.body = make(*part);
-        elifs.add(clause);
-    }
-    node.elifs = elifs.take(memory_);
+        clauses.add(clause);
+    } while (expect_keyword(Keyword::Elif));
+    If node;
+    node.clauses = clauses.take(memory_);
     if (expect_keyword(Keyword::Else)) {
         if (!(part = parse_list(kFi))) return part;
         node.else_body = make(*part);
@@ -466,8 +456,7 @@ Parsed Parser::parse_simple() {
         }
         if (const std::size_t name_length = assignment_name_length(word)) {
             // The word itself becomes the value once its first segment loses `NAME=`.
-            const std::string_view name =
-                memory_.copy(std::string_view(word[0].text).substr(0, name_length));
+            const Text name = memory_.copy(std::string_view(word[0].text).substr(0, name_length));
             assigns.add(Assignment{name, copy_word(word, name_length + 1)});
         } else {
             words.add(copy_word(word));
@@ -489,7 +478,7 @@ Result<Redirect, std::string> Parser::parse_redirect() {
 }
 
 // function_def: name '(' ')' newline* command
-Parsed Parser::parse_function_def(std::string_view name) {
+Parsed Parser::parse_function_def(Text name) {
     advance();  // skip '('
     if (!accept<tok::RParen>()) return error_found(render_token(tok::RParen{}), peek());
     skip_newlines();

@@ -20,4 +20,8 @@ Result<Tree, std::string> parse(TokenList tokens);
 // error, an error of the lexer anywhere in the text coming before one of the parser.
 Result<Tree, std::string> parse_text(std::string_view text);
 
+// The tree of a command substitution's text, or the error of its parse: parsed at the first
+// call and kept by the tree that holds the substitution for the calls after it.
+const Result<Tree, std::string>& parse_command_text(const CommandCell& cell, std::string_view text);
+
 }  // namespace kiln
