@@ -111,6 +111,19 @@ struct Fields {
     bool pattern = false;  // `current` is to be matched against file names
 };
 
+// A word that splits into more fields than memory holds (an unquoted `$(yes)`) ends its
+// command: each field costs a string of its own, many times the byte or two it may hold, so
+// the list of fields asks the memory bound before it doubles, as a growing output does.
+bool room_for_field(ShellState& state, const std::vector<std::string>& fields) {
+    const std::size_t bytes = fields.capacity() * sizeof(std::string);
+    if (fields.size() < fields.capacity() || bytes < platform::kBoundedFrom ||
+        platform::may_hold(2 * bytes)) {
+        return true;
+    }
+    out_of_memory(state, "out of memory: the command was stopped");
+    return false;
+}
+
 void expand_unquoted(ShellState& state, const Seg& seg, Fields& fields) {
     // Only pattern characters typed unquoted set the flag, never those an expansion yields.
     bool pattern = fields.pattern || seg.pattern;
@@ -127,6 +140,7 @@ void expand_unquoted(ShellState& state, const Seg& seg, Fields& fields) {
             ++cut;
         fields.current.append(value, start, cut - start);
         if (cut == value.size()) break;
+        if (!room_for_field(state, fields.done)) return;
         finish_field(fields.done, std::exchange(fields.current, {}), pattern);
         pattern = false;
         start = cut + 1;
