@@ -33,6 +33,10 @@ TEST(HistoryFile, FormatLimitAndDuplicates) {
     EXPECT_EQ(decode_history("a\\nb\n\nc", 100), (Lines{"a\\nb", "c"}));
     EXPECT_EQ(decode_history("#V2\na\\tb\nc\\\n", 100), (Lines{"a\\tb", "c\\"}));
     EXPECT_TRUE(decode_history("#V2\n", 100).empty());
+    // A carriage return ends a line too (CR LF from an editor); one in an entry is escaped.
+    EXPECT_EQ(decode_history("#V2\r\na\\rb\r\nc\r", 100), (Lines{"a\rb", "c"}));
+    EXPECT_EQ(decode_history("x\r\ny\rz", 100), (Lines{"x", "y", "z"}));
+    EXPECT_EQ(encode_history({"a\rb"}, 100), "#V2\na\\rb\n");
     // Only the most recent entry counts as a duplicate.
     EXPECT_FALSE(history_accepts("pwd", {"ls", "pwd"}));
     EXPECT_TRUE(history_accepts("ls", {"ls", "pwd"}));
