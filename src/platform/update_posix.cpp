@@ -43,7 +43,8 @@ OsResult<FileEnds> ends_of(int fd, std::size_t head, std::size_t tail) {
     // Something that is not a regular file (a device, a pipe) has no end to start from: its
     // first bytes stand for the whole.
     if (!S_ISREG(st.st_mode) || size <= tail) {
-        auto all = read_at(fd, 0, tail);
+        // A small file costs its own size, not a buffer of `tail` bytes.
+        auto all = read_at(fd, 0, S_ISREG(st.st_mode) ? static_cast<std::size_t>(size) : tail);
         if (!all) return fail(all.error());
         ends.tail = std::move(*all);
         ends.whole = ends.tail.size() < tail || S_ISREG(st.st_mode);

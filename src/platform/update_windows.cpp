@@ -39,7 +39,8 @@ OsResult<FileEnds> ends_of(HANDLE h, std::size_t head, std::size_t tail) {
     FileEnds ends;
     const auto bytes = static_cast<std::uint64_t>(size.QuadPart);
     if (bytes <= tail) {
-        auto all = read_at(h, 0, tail);
+        // A small file costs its own size, not a buffer of `tail` bytes.
+        auto all = read_at(h, 0, static_cast<std::size_t>(bytes));
         if (!all) return fail(all.error());
         ends.tail = std::move(*all);
         ends.head = ends.tail.substr(0, head);
