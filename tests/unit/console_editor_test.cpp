@@ -152,10 +152,12 @@ TEST(ConsoleEditor, Screen) {
     s.type("日本x←←");  // the prompt is measured without its colours; a wide character is two
     EXPECT_EQ(s.vt.col(), 3u + 2u);
     EXPECT_EQ(s.screen(), "P> 日本x");
-    s.editor.set_history({"printf 'a\x1b[2Jb\tc\xC2\x85\xC2\xA0'"});
+    // From a file other programs wrote: an entry of two lines is left out, invalid UTF-8 and
+    // C1 show as U+FFFD, control characters as such.
+    s.editor.set_history({"caf\xE9", "two\nlines", "printf 'a\x1b[2Jb\tc\xC2\x85\xC2\xA0'"});
     s.start();
-    // Control characters are shown, not sent; C1 shows as U+FFFD.
     EXPECT_EQ(s.last_row("↑"), "P> printf 'a^[[2Jb^Ic\xEF\xBF\xBD\xC2\xA0'");
+    EXPECT_EQ(s.text("↑\r"), "caf\xEF\xBF\xBD");
     EXPECT_FALSE(s.vt.saw_unknown());
 
     Session narrow({6, 25});
@@ -304,7 +306,8 @@ TEST(ConsoleEditor, EveryEditingKey) {
     };
     EditorConfig config;
     config.completer = [](std::string_view, std::size_t) {
-        return Completion{3, {{"", "c/deli"}}};
+        // Names that cannot be typed, or that are not one line, are left out.
+        return Completion{3, {{"", "c/d\xFF"}, {"", "c/deli"}, {"", "c/d\nx"}}};
     };
     Session s({80, 25}, true, config);
     const auto rows = ConsoleEditor::edit_keys();
