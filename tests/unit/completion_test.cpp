@@ -132,6 +132,7 @@ TEST_F(CompletionTest, FileNames) {
     EXPECT_EQ(replacements(home), Names{"~/docs/guide.txt"});
     EXPECT_EQ(displays(home), Names{"guide.txt"});
     EXPECT_EQ(replacements(complete_at_end("cat ~/do")), Names{"~/docs/"});
+    EXPECT_EQ(replacements(complete_at_end("cat ~//do")), Names{"~//docs/"});  // not the root's
 }
 
 // In the quote, bare or already open, the characters it treats specially get a backslash.
