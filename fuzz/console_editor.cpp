@@ -152,7 +152,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     KeyDecoder decoder;
 
     for (std::size_t keys = 0; !in.empty();) {
-        editor.start(std::string(kPrompt), vt.col());
+        vt = testing::VtScreen(console.columns, !classic);  // each read on a clear screen
+        editor.start(std::string(kPrompt));
         std::optional<ReadResult> result;
         for (; !result && !in.empty(); ++keys) {
             for (const ConsoleKeyEvent& event : next_events(in)) {
