@@ -129,18 +129,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ConsoleSize console{2 + take_byte(in) % 120u, 1 + take_byte(in) % 30u};
     const std::uint8_t flags = take_byte(in);  // burst, classic, threshold, limit
     const bool classic = (flags & 2) != 0;
-    std::vector<std::string> entries = decode_history(take_until(in, '\0'), kHistoryLimit);
-    std::vector<Candidate> candidates;
-    for (std::string_view names = take_until(in, '\0'); !names.empty();) {
-        const std::string name(take_until(names, '\n'));
-        candidates.push_back({name, name});
-    }
+    const std::vector<std::string> entries = decode_history(take_until(in, '\0'), kHistoryLimit);
+    std::vector<std::string> names;
+    for (std::string_view list = take_until(in, '\0'); !list.empty();)
+        names.emplace_back(take_until(list, '\n'));
     EditorConfig config;
     config.listing_threshold = (flags >> 2 & 7) * 4u;
     if ((flags >> 5) != 0) config.history_limit = flags >> 5;
-    config.completer = [&candidates](std::string_view line, std::size_t pos) {
-        const std::size_t blank = line.substr(0, pos).rfind(' ');
-        return Completion{blank == std::string_view::npos ? 0 : blank + 1, candidates};
+    config.completer = [&names](std::string_view line, std::size_t pos) {
+        Completion c{line.substr(0, pos).rfind(' ') + 1, {}};  // after the last blank, or 0
+        for (const std::string& name : names)
+            c.candidates.push_back({name, name});
+        return c;
     };
     testing::VtScreen vt(console.columns, !classic);
     Console direct(vt, console);
@@ -148,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     EditorHooks hooks{"\x1b[1;36mP>\x1b[0m "};
     ConsoleEditor editor(config, classic ? static_cast<ConsoleOutput&>(classic_calls) : direct);
     editor.attach(&hooks);
-    editor.set_history(std::move(entries));
+    editor.set_history(entries);
     KeyDecoder decoder;
 
     for (std::size_t keys = 0; !in.empty();) {

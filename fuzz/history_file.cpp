@@ -9,7 +9,6 @@
 // after its first line); lines to add, each ended by a NUL, until an empty one; the file.
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 
 #include "check.hpp"

@@ -286,7 +286,6 @@ TEST(ConsoleEditor, Outcomes) {
     s.start();
     s.type("partial\x03");
     EXPECT_EQ(s.result->outcome, ReadOutcome::Interrupted);
-    EXPECT_TRUE(s.result->text.empty());
     EXPECT_EQ(s.screen(), "P> partial^C");
     s.start();
     s.type("\x12ol\x03");  // in a search too
