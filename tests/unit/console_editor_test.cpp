@@ -389,11 +389,11 @@ TEST(ConsoleKeyDecoder, SurrogatesAndReleases) {
     const auto key = [&d](std::uint16_t code, char16_t unit) {
         return d.decode(ConsoleKeyEvent{true, code, unit});
     };
-    EXPECT_FALSE(key(0, 0xD83D));
-    EXPECT_TRUE(same(key(0, 0xDE00), text_key(0x1F600)));
+    EXPECT_FALSE(key(0, 0xD800));  // the halves' first and last units
+    EXPECT_TRUE(same(key(0, 0xDC00), text_key(0x10000)));
     // A second half without a first, or a first half followed by something else, is dropped.
-    EXPECT_FALSE(key(0, 0xDE00));
-    EXPECT_FALSE(key(0, 0xD83D));
+    EXPECT_FALSE(key(0, 0xDFFF));
+    EXPECT_FALSE(key(0, 0xDBFF));
     EXPECT_TRUE(same(key('A', 'a'), text_key('a')));
     EXPECT_FALSE(key(0, 0xDE00));
     EXPECT_FALSE(key(0, 0xD83D));
