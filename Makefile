@@ -9,13 +9,13 @@
 #               exactly the files that the last make install put there
 # make bench    runs the benchmarks in bench/ against dash, bash and coreutils
 # make fuzz     builds the libFuzzer targets in fuzz/ with clang-16 and runs each for
-#               FUZZ_SECONDS (make test runs each for 20 s)
+#               FUZZ_SECONDS (make test runs each for 10 s)
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 WIN_BUILD  ?= build-win
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := parse pattern run_source win_text
+FUZZ_TARGETS := parse pattern run_source win_text console_editor history_file completion
 JOBS       ?= $(shell nproc)
 ARGS       ?=
 
@@ -111,9 +111,10 @@ build-fuzz: deps-fuzz $(FUZZ_BUILD)/build.ninja
 fuzz: build-fuzz
 	scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
-# A short run of each target, so that they keep building and finding nothing.
+# A short run of each target from the corpus in fuzz/corpus, so that they keep building and
+# finding nothing.
 test-fuzz: build-fuzz
-	scripts/fuzz $(FUZZ_BUILD) 20 $(FUZZ_TARGETS)
+	scripts/fuzz $(FUZZ_BUILD) 10 $(FUZZ_TARGETS)
 
 test: test-plain test-asan test-windows test-install test-fuzz
 

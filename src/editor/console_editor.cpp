@@ -27,6 +27,11 @@ bool is_refusal(const Key& key) {
            key.is(KeyName::Escape) || key.is(KeyName::Backspace) || key.is_ctrl('g');
 }
 
+// Text the line can hold: valid UTF-8 on one line.
+bool fits_line(std::string_view text) {
+    return is_valid_utf8(text) && text.find_first_of("\r\n") == std::string_view::npos;
+}
+
 bool is_enter(const Key& key) {
     return key.is(KeyName::Enter) || key.is_ctrl('m') || key.is_ctrl('j');
 }
@@ -64,7 +69,12 @@ constexpr KeyMatch named(KeyName name, KeyMods mods = KeyMods::Any) {
 
 }  // namespace
 
+// The history file is shared with the other platform's editor and with other programs: an
+// entry of several lines is left out, and invalid UTF-8 shows as U+FFFD.
 void ConsoleEditor::set_history(std::vector<std::string> entries) {
+    std::erase_if(entries, [](const std::string& e) { return e.find_first_of("\r\n") != e.npos; });
+    for (std::string& e : entries)
+        e = take_valid_utf8(std::move(e));
     if (entries.size() > config_.history_limit) {
         entries.erase(entries.begin(),
                       entries.end() - static_cast<std::ptrdiff_t>(config_.history_limit));
@@ -461,6 +471,8 @@ void ConsoleEditor::leave_search() {
 void ConsoleEditor::complete(bool after_tab) {
     if (!config_.completer) return;
     Completion c = config_.completer(line_.text, line_.cursor);
+    // A name that is not valid UTF-8 cannot be typed, and one of several lines is not a line.
+    std::erase_if(c.candidates, [](const Candidate& cand) { return !fits_line(cand.replacement); });
     if (c.candidates.empty() || c.start > line_.cursor) return;
     if (c.candidates.size() > 1 && after_tab) {
         list_candidates(c.candidates);

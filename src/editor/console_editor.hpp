@@ -83,6 +83,13 @@ public:
     // waiting: a burst of keys (a paste) is then drawn once, not once a key.
     void refresh();
 
+    // The read in progress, for those who watch it: the line, the history entry it stands
+    // for (the history's size for the new line), and whether keys edit it rather than search
+    // or answer the listing.
+    const EditLine& line() const { return line_; }
+    std::size_t recalled() const { return recall_index_; }
+    bool editing() const { return mode_ == Mode::Edit; }
+
 private:
     enum class Mode { Edit, Search, AskListing, Paging };
 

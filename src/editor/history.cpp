@@ -1,4 +1,6 @@
 // The history file format: a "#V2" header, then one entry per line with backslash escapes.
+// A line ends at a line feed or a carriage return, so that a file saved with CR LF line ends
+// (by an editor on Windows) reads as the same entries.
 #include "editor/history.hpp"
 
 #include <algorithm>
@@ -17,6 +19,8 @@ std::string escape_entry(std::string_view entry) {
             out += "\\\\";
         } else if (c == '\n') {
             out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
         } else {
             out += c;
         }
@@ -28,8 +32,10 @@ std::string escape_entry(std::string_view entry) {
 std::string unescape_entry(std::string_view line) {
     std::string out;
     for (std::size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '\\' && i + 1 < line.size() && (line[i + 1] == '\\' || line[i + 1] == 'n')) {
-            out += line[++i] == 'n' ? '\n' : '\\';
+        const char next = i + 1 < line.size() ? line[i + 1] : '\0';
+        if (line[i] == '\\' && (next == '\\' || next == 'n' || next == 'r')) {
+            out += next == 'n' ? '\n' : next == 'r' ? '\r' : '\\';
+            ++i;
         } else {
             out += line[i];
         }
@@ -37,15 +43,24 @@ std::string unescape_entry(std::string_view line) {
     return out;
 }
 
+// The lines, each without its line end. Each kind of line end is looked for once from where
+// the last one was found, so that a line of megabytes costs one pass.
 std::vector<std::string_view> split_lines(std::string_view text) {
     std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        lines.push_back(text.substr(0, end));
-        if (end == std::string_view::npos) break;
-        text.remove_prefix(end + 1);
+    std::size_t lf = text.find('\n'), cr = text.find('\r');
+    for (std::size_t start = 0; start < text.size();) {
+        if (lf < start) lf = text.find('\n', start);
+        if (cr < start) cr = text.find('\r', start);
+        const std::size_t end = std::min({lf, cr, text.size()});
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
     }
     return lines;
+}
+
+bool has_header(std::string_view text) {
+    return split_lines(text.substr(0, kHeader.size() + 1)) ==
+           std::vector<std::string_view>{kHeader};
 }
 
 // The entries of the lines, at most the last `limit`; empty lines are skipped.
@@ -73,16 +88,15 @@ std::string encode_history(const std::vector<std::string>& entries, std::size_t 
 }
 
 std::vector<std::string> decode_history(std::string_view text, std::size_t limit) {
-    const bool escaped =
-        split_lines(text.substr(0, kHeader.size() + 1)) == std::vector<std::string_view>{kHeader};
+    const bool escaped = has_header(text);
     if (escaped) text.remove_prefix(std::min(text.size(), kHeader.size() + 1));
     return decode_lines(text, escaped, limit);
 }
 
 std::vector<std::string> decode_history(const platform::FileEnds& ends, std::size_t limit) {
     if (ends.whole) return decode_history(ends.tail, limit);
-    const bool escaped = ends.head.starts_with(std::string(kHeader) + "\n");
-    const std::size_t cut = ends.tail.find('\n');
+    const bool escaped = has_header(ends.head);
+    const std::size_t cut = std::min(ends.tail.find('\n'), ends.tail.find('\r'));
     if (cut == std::string::npos) return {};
     return decode_lines(std::string_view(ends.tail).substr(cut + 1), escaped, limit);
 }

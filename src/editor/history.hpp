@@ -16,12 +16,14 @@ namespace kiln {
 // The most entries the editor keeps and the file holds.
 inline constexpr std::size_t kHistoryLimit = 100;
 
-// The file text for `entries`: a backslash is written as two backslashes and a line feed as
-// a backslash and "n", so that every entry stays on one line. Only the last `limit` entries.
+// The file text for `entries`: a backslash is written as two backslashes, a line feed as a
+// backslash and "n" and a carriage return as a backslash and "r", so that every entry stays on
+// one line. Only the last `limit` entries.
 std::string encode_history(const std::vector<std::string>& entries, std::size_t limit);
 
-// The entries of a history file, oldest first, at most the last `limit`. A file without the
-// "#V2" header is read as plain lines; empty lines are skipped.
+// The entries of a history file, oldest first, at most the last `limit`. Lines end at a line
+// feed or a carriage return (CR LF too); a file without the "#V2" header is read as plain
+// lines; empty lines are skipped.
 std::vector<std::string> decode_history(std::string_view text, std::size_t limit);
 
 // A line is added unless it is empty or equal to the most recent entry.

@@ -123,7 +123,9 @@ std::optional<std::string> resolve_dir(const std::string& dir_part) {
     if (dir_part.starts_with(kHome)) {
         const auto home = completion_home();
         if (!home) return std::nullopt;
-        return platform::join_path(*home, dir_part.substr(2));
+        // Below the home directory however many separators follow "~", as the tilde expands.
+        const std::size_t rest = dir_part.find_first_not_of(platform::kDirSeparator, 2);
+        return platform::join_path(*home, rest == std::string::npos ? "" : dir_part.substr(rest));
     }
     if (platform::is_absolute(dir_part)) return dir_part;
     auto cwd = platform::current_dir();

@@ -33,7 +33,8 @@ OsResult<FileEnds> read_ends(std::optional<std::uint64_t> size, std::size_t head
                              const ReadAt& read_at) {
     FileEnds ends;
     if (!size || *size <= tail) {
-        auto all = read_at(0, tail);
+        // A small file costs its own size, not a buffer of `tail` bytes.
+        auto all = read_at(0, size ? static_cast<std::size_t>(*size) : tail);
         if (!all) return fail(all.error());
         ends.tail = std::move(*all);
         ends.whole = ends.tail.size() < tail || size.has_value();

@@ -19,39 +19,25 @@ std::string slurp(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-TEST(HistoryFile, FormatLimitAndDuplicates) {
+TEST(HistoryFile, Format) {
     const Lines entries{"echo a\\b", "printf 'x\ny'", "C:\\n\\\\", "plain"};
     const std::string text = encode_history(entries, 100);
     EXPECT_EQ(text, "#V2\necho a\\\\b\nprintf 'x\\ny'\nC:\\\\n\\\\\\\\\nplain\n");
     EXPECT_EQ(decode_history(text, 100), entries);
-    EXPECT_EQ(encode_history(entries, 2), "#V2\nC:\\\\n\\\\\\\\\nplain\n");  // the newest only
-    EXPECT_EQ(decode_history(text, 1), Lines{"plain"});
     // No header: plain lines, backslashes kept; a lone backslash stays.
     EXPECT_EQ(decode_history("a\\nb\n\nc", 100), (Lines{"a\\nb", "c"}));
     EXPECT_EQ(decode_history("#V2\na\\tb\nc\\\n", 100), (Lines{"a\\tb", "c\\"}));
-    EXPECT_TRUE(decode_history("#V2\n", 100).empty());
-    // Only the most recent entry counts as a duplicate.
-    EXPECT_FALSE(history_accepts("pwd", {"ls", "pwd"}));
-    EXPECT_TRUE(history_accepts("ls", {"ls", "pwd"}));
-    EXPECT_TRUE(history_accepts(" pwd", {"ls", "pwd"}));
-    EXPECT_FALSE(history_accepts("", {}));
+    // A carriage return ends a line too (CR LF from an editor); one in an entry is escaped.
+    EXPECT_EQ(decode_history("#V2\r\na\\rb\r\nc\r", 100), (Lines{"a\rb", "c"}));
+    EXPECT_EQ(decode_history("x\r\ny\rz", 100), (Lines{"x", "y", "z"}));
+    EXPECT_EQ(encode_history({"a\rb"}, 100), "#V2\na\\rb\n");
 }
 
-TEST(HistoryFile, EndsOfAHugeFileAndSessionsThatSaveTogether) {
+TEST(HistoryFile, SessionsThatSaveTogether) {
     std::string dir = (fs::temp_directory_path() / "kiln-history-XXXXXX").string();
     ASSERT_NE(::mkdtemp(dir.data()), nullptr);
     const fs::path file = fs::path(dir) / "history";
     const std::string path = file.string();
-    // Only the end is read (a 3 GB hole costs nothing); its first, partial line is left out.
-    std::ofstream(file, std::ios::binary) << "#V2\n";
-    fs::resize_file(file, std::uint64_t{3} << 30);
-    std::ofstream(file, std::ios::binary | std::ios::app) << "cut\na\\nb\nlast\n";
-    HistoryRecord huge;
-    EXPECT_EQ(*load_history_record(huge, path, 100), (Lines{"a\nb", "last"}));
-    EXPECT_EQ(decode_history(platform::FileEnds{"pl", "x\na\\n\n", false}, 9), Lines{"a\\n"});
-    record_history_line(huge, "new");
-    ASSERT_TRUE(save_history_record(huge, path, 2));  // the newest entries, a small file again
-    EXPECT_EQ(slurp(file), "#V2\nlast\nnew\n");
     // Two sessions saving at once: every line of both, each session's in order.
     HistoryRecord one, two;
     ASSERT_TRUE(load_history_record(one, path, 100) && load_history_record(two, path, 100));
@@ -73,7 +59,7 @@ TEST(HistoryFile, EndsOfAHugeFileAndSessionsThatSaveTogether) {
         for (int i = 0; i < 20; ++i)
             EXPECT_EQ(own[i], name + std::to_string(i));
     }
-    EXPECT_EQ(saved.size(), 42u);
+    EXPECT_EQ(saved.size(), 40u);
     fs::remove_all(dir);
 }
 

@@ -1,9 +1,12 @@
 // A small VT screen for the console editor's tests: it interprets what the editor writes
 // (text, CR, LF, cursor up, down and right, erase in line and display, home; colours ignored)
-// on a grid that grows downwards, so tests can compare what a console would show.
+// on a grid that grows downwards, so tests can compare what a console would show. It takes
+// the classic console's calls too.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/text.hpp"
@@ -55,17 +58,28 @@ public:
     }
     std::size_t row() const { return row_; }
     std::size_t col() const { return col_; }
+    // What the classic console's calls do: the cursor put anywhere, cells blanked in place.
+    void move_to(std::size_t row, std::size_t col) {
+        row_ = row, col_ = std::min(col, columns_ - 1), pending_ = false;
+        last_.reset();
+    }
+    void blank(std::size_t row, std::size_t col, std::size_t count) {
+        for (std::size_t i = row * columns_ + col; count > 0 && i / columns_ < grid_.size();
+             ++i, --count)
+            cell_at({i / columns_, i % columns_}) = " ";
+    }
     bool saw_unknown() const { return bad_; }  // an unexpected control character or sequence
 
 private:
     void put(std::string_view ch, std::size_t width) {
-        if (width == 0) {  // joins the previous cell
-            if (col_ > 0) cell(col_ - 1) += ch;
+        if (width == 0) {  // joins the cell written last, also across a wrap
+            if (last_) cell_at(*last_) += ch;
             return;
         }
         if (pending_ || col_ + width > columns_) ++row_, col_ = 0;
         pending_ = false;
         cell(col_) = ch;
+        last_ = {row_, col_};
         if (width == 2) cell(col_ + 1) = "";
         col_ += width;
         if (col_ < columns_) return;
@@ -76,16 +90,19 @@ private:
         }
     }
 
-    std::string& cell(std::size_t c) {
-        if (grid_.size() <= row_) grid_.resize(row_ + 1);
-        grid_[row_].resize(columns_, " ");
-        return grid_[row_][c];
+    std::string& cell(std::size_t c) { return cell_at({row_, c}); }
+    std::string& cell_at(std::pair<std::size_t, std::size_t> at) {
+        if (grid_.size() <= at.first) grid_.resize(at.first + 1);
+        grid_[at.first].resize(columns_, " ");
+        return grid_[at.first][at.second];
     }
 
     void csi(std::string_view params, char final) {
         const bool plain = params.empty();
         const std::size_t n = plain ? 1 : std::stoul(std::string(params));
+        if (final == 'm') return;  // colours leave a pending wrap pending
         pending_ = false;
+        last_.reset();
         if (final == 'A') {
             row_ -= std::min(row_, n);
         } else if (final == 'B') {
@@ -97,11 +114,10 @@ private:
         } else if (final == 'J' && params == "2") {
             grid_.clear();
         } else if ((final == 'K' || final == 'J') && plain) {  // to the end of the row, or screen
-            for (std::size_t c = col_; c < columns_; ++c)
-                cell(c) = " ";
+            blank(row_, col_, columns_ - col_);
             if (final == 'J' && grid_.size() > row_ + 1) grid_.resize(row_ + 1);
         } else {
-            bad_ |= final != 'm';
+            bad_ = true;
         }
     }
 
@@ -110,6 +126,7 @@ private:
     std::vector<std::vector<std::string>> grid_;
     std::size_t row_ = 0, col_ = 0;
     bool pending_ = false, bad_ = false;
+    std::optional<std::pair<std::size_t, std::size_t>> last_;  // row and column
 };
 
 }  // namespace kiln::testing
