@@ -107,8 +107,8 @@ int eval_node(ShellState& state, const For& node, InputData, Capture capture) {
     const LoopScope loop(state);
     int status = 0;
     for (std::string& value : for_values(state, node)) {
-        if (auto r = set_var(state, node.var, std::move(value), false); !r) {
-            report(state, std::string(node.var) + ": " + r.error());
+        if (auto r = set_var(state, *node.var, std::move(value), false); !r) {
+            report(state, std::string(*node.var) + ": " + r.error());
         }
         status = evaluate_node(state, *node.body, std::nullopt, capture);
         if (leave_loop_body(state) == LoopStep::Leave) break;
@@ -141,7 +141,7 @@ bool case_matches(const std::string& pattern, const std::string& word) {
 }
 
 int eval_node(ShellState& state, const Case& node, InputData, Capture capture) {
-    const std::string word = expand_word_single(state, node.word);
+    const std::string word = expand_word_single(state, *node.word);
     for (const CaseArm& arm : node.arms) {
         for (const Word& pattern_word : arm.patterns) {
             const std::string pattern = expand_word_single(state, pattern_word);
@@ -155,7 +155,7 @@ int eval_node(ShellState& state, const Case& node, InputData, Capture capture) {
 
 int eval_node(ShellState& state, const FunctionDef& node, InputData, Capture) {
     // The body stays where it is, and the function keeps the memory of its tree alive.
-    state.functions.insert_or_assign(std::string(node.name), Tree{state.tree_memory, node.body});
+    state.functions.insert_or_assign(std::string(*node.name), Tree{state.tree_memory, &*node.body});
     state.last_status = 0;
     return 0;
 }

@@ -19,57 +19,33 @@
 namespace kiln {
 namespace {
 
-// Keeps blocks that arenas release and hands them out again for requests of the same size.
-// An arena asks for blocks of growing sizes, always the same sequence, so a parse of the
-// next text finds the blocks of the last one. Without it, every block of a large tree would
-// be mapped afresh by the system and faulted in page by page (paid for by the parse-only and
-// sourced-script shapes of bench/language.sh).
-class BlockCache final : public std::pmr::memory_resource {
+// Keeps the block of the last tree released, for the next tree to start in. Without it, a
+// text parsed after another (a sourced file, a function's text read again) would have its
+// block mapped afresh by the system and faulted in page by page (paid for by the parse-only
+// and sourced-script shapes of bench/language.sh).
+class BlockCache {
 public:
+    struct Block {
+        char* p = nullptr;
+        std::size_t size = 0;
+    };
     BlockCache() = default;
     BlockCache(const BlockCache&) = delete;
     BlockCache& operator=(const BlockCache&) = delete;
-    ~BlockCache() override {
-        for (const Block& block : free_)
-            upstream()->deallocate(block.p, block.size, block.align);
+    ~BlockCache() { std::free(kept_.p); }
+
+    Block take() { return std::exchange(kept_, {}); }
+    void give(Block block) {
+        if (block.size > kMaxKept || block.size <= kept_.size) {
+            std::free(block.p);
+            return;
+        }
+        std::free(std::exchange(kept_, block).p);
     }
 
 private:
-    struct Block {
-        void* p;
-        std::size_t size;
-        std::size_t align;
-    };
-    static constexpr std::size_t kMaxCached = std::size_t{32} << 20;  // bytes kept at most
-
-    static std::pmr::memory_resource* upstream() { return std::pmr::new_delete_resource(); }
-
-    void* do_allocate(std::size_t size, std::size_t align) override {
-        const auto it = std::find_if(free_.begin(), free_.end(), [&](const Block& block) {
-            return block.size == size && block.align == align;
-        });
-        if (it == free_.end()) return upstream()->allocate(size, align);
-        void* p = it->p;
-        cached_ -= size;
-        free_.erase(it);
-        return p;
-    }
-
-    void do_deallocate(void* p, std::size_t size, std::size_t align) override {
-        if (cached_ + size > kMaxCached) {
-            upstream()->deallocate(p, size, align);
-            return;
-        }
-        free_.push_back({p, size, align});
-        cached_ += size;
-    }
-
-    bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
-        return this == &other;
-    }
-
-    std::vector<Block> free_;
-    std::size_t cached_ = 0;
+    static constexpr std::size_t kMaxKept = std::size_t{32} << 20;
+    Block kept_;
 };
 
 BlockCache& block_cache() {
@@ -110,26 +86,56 @@ struct ParsedCommand {
     Result<Tree, std::string> tree;
 };
 
-// The blocks of the arena, and the lists the parser gathered in blocks of their own.
+// The block of a tree and the trees of its command substitutions.
 struct TreeMemory::Arena {
-    struct Free {
-        void operator()(void* block) const { std::free(block); }
-    };
-    std::pmr::monotonic_buffer_resource blocks{&block_cache()};
-    std::vector<std::unique_ptr<void, Free>> adopted;
+    BlockCache::Block block;
+    std::size_t used = 8;  // place 0 is no place, and the first 8 bytes hold nothing
     std::vector<std::unique_ptr<ParsedCommand>> commands;  // the cells' parsed texts
+
+    Arena() : block(block_cache().take()) {}
+    Arena(const Arena&) = delete;
+    Arena& operator=(const Arena&) = delete;
+    ~Arena() { block_cache().give(block); }
 };
 
 TreeMemory::TreeMemory()
-    : arena_(std::make_shared<Arena>()),
-      blocks_(&arena_->blocks),
-      scratch_(std::make_unique<Scratch>()) {}
+    : arena_(std::make_shared<Arena>()), scratch_(std::make_unique<Scratch>()) {}
 
 TreeMemory::~TreeMemory() = default;
 
-void TreeMemory::adopt(void* block) {
-    std::unique_ptr<void, Arena::Free> owned(block);
-    arena_->adopted.push_back(std::move(owned));
+char* TreeMemory::at(std::uint32_t place) const {
+    return arena_->block.p + place;
+}
+
+std::uint32_t TreeMemory::allocate(std::size_t size, std::size_t align) {
+    Arena& arena = *arena_;
+    const std::size_t place = (arena.used + align - 1) / align * align;
+    // Places and distances are four-byte signed numbers.
+    constexpr std::size_t kMaxBlock = std::numeric_limits<std::int32_t>::max();
+    if (size > kMaxBlock - place) throw std::bad_alloc();
+    if (place + size > arena.block.size) {
+        std::size_t grown = std::max<std::size_t>(arena.block.size, 4096);
+        while (grown < place + size)
+            grown = std::min(grown + grown / 2, kMaxBlock);
+        // A large block grows by remapping its pages, not by copying them.
+        void* p = std::realloc(arena.block.p, grown);
+        if (!p) throw std::bad_alloc();
+        arena.block = {static_cast<char*>(p), grown};
+    }
+    arena.used = place + size;
+    return static_cast<std::uint32_t>(place);
+}
+
+Ref<Node> TreeMemory::make(const Node& node) {
+    const std::uint32_t place = allocate(sizeof(Node), alignof(Node));
+    Node* out = ::new (at(place)) Node(node);
+    settle(*out);
+    return placed<Ref<Node>>(place);
+}
+
+Tree TreeMemory::finish(const Node& root) {
+    const Ref<Node> top = make(root);
+    return Tree{arena_, reinterpret_cast<const Node*>(at(top.delta_))};
 }
 
 void TreeMemory::put_count(char* at, std::size_t n) {
@@ -138,11 +144,12 @@ void TreeMemory::put_count(char* at, std::size_t n) {
     std::memcpy(at, &count, sizeof count);
 }
 
-Text TreeMemory::copy(std::string_view text) {
-    char* out = static_cast<char*>(allocate(4 + text.size(), 4));
-    put_count(out, text.size());
-    std::copy(text.begin(), text.end(), out + 4);
-    return Text(out + 4);
+Ref<Text> TreeMemory::copy(std::string_view text) {
+    if (text.size() > std::numeric_limits<std::int32_t>::max()) throw std::bad_alloc();
+    const std::uint32_t place = allocate(4 + text.size(), 4);
+    put_count(at(place), text.size());
+    std::copy(text.begin(), text.end(), at(place) + 4);
+    return placed<Ref<Text>>(place);
 }
 
 // Reads the pieces of a word into the scratch lists and returns the size of its layout,
@@ -184,7 +191,7 @@ std::size_t TreeMemory::lay_out(const TokSegs& segs, std::size_t skip) {
 
 // A word of one piece without a dollar form, as nearly every word is, laid out in one go
 // (paid for by the parse-only shape of bench/language.sh).
-std::optional<Word> TreeMemory::copy_plain(const TokSeg& seg, std::size_t skip) {
+std::optional<Ref<Word>> TreeMemory::copy_plain(const TokSeg& seg, std::size_t skip) {
     using namespace seg_layout;
     const std::string_view text = std::string_view(seg.text).substr(skip);
     if (seg.quote != Quote::Single && (seg.marks & kMayHaveDollar)) return std::nullopt;
@@ -196,26 +203,28 @@ std::optional<Word> TreeMemory::copy_plain(const TokSeg& seg, std::size_t skip) 
     if (text.size() > (std::numeric_limits<std::uint32_t>::max() >> kLengthShift)) {
         throw std::bad_alloc();
     }
-    char* out = static_cast<char*>(allocate(8 + padded(text.size()), 4));
+    const std::uint32_t place = allocate(8 + padded(text.size()), 4);
+    char* out = at(place);
     put_count(out, 1);
     put_count(out + 4, text.size() << kLengthShift | flags);
     std::copy(text.begin(), text.end(), out + 8);
-    return Word(out);
+    return placed<Ref<Word>>(place);
 }
 
 // The count of pieces, then each piece as seg_layout says.
-Word TreeMemory::copy(const TokSegs& segs, std::size_t skip) {
+Ref<Word> TreeMemory::copy(const TokSegs& segs, std::size_t skip) {
     using namespace seg_layout;
     static_assert(alignof(DollarForm) <= 4 && std::is_trivially_copyable_v<DollarForm>);
     if (segs.size() == 1) {
-        if (const std::optional<Word> word = copy_plain(segs[0], skip)) return *word;
+        if (const std::optional<Ref<Word>> word = copy_plain(segs[0], skip)) return *word;
     }
     const std::size_t size = lay_out(segs, skip);
     const std::vector<PieceLayout>& pieces = scratch_->pieces;
     const bool cells = std::any_of(pieces.begin(), pieces.end(), [](const PieceLayout& piece) {
         return piece.flags & kHasCells;
     });
-    char* out = static_cast<char*>(allocate(size, cells ? alignof(CommandCell) : 4));
+    const std::uint32_t place = allocate(size, cells ? alignof(CommandCell) : 4);
+    char* out = at(place);
     put_count(out, pieces.size());
     char* at = out + 4;
     for (const PieceLayout& piece : pieces) {
@@ -233,7 +242,7 @@ Word TreeMemory::copy(const TokSegs& segs, std::size_t skip) {
         at = reinterpret_cast<char*>(std::uninitialized_fill_n(
             reinterpret_cast<CommandCell*>(at), piece.forms, CommandCell{nullptr, arena_.get()}));
     }
-    return Word(out);
+    return placed<Ref<Word>>(place);
 }
 
 const Result<Tree, std::string>& parse_command_text(const CommandCell& cell,

@@ -19,53 +19,113 @@
 
 namespace kiln {
 
-// The lengths of a tree's lists, texts and word pieces are kept in the tree's memory just
-// before what they measure, so that a node holds each of them in one pointer and a word of
-// one piece costs a few bytes beside its text (paid for by the peak memory per byte of text
-// of the large-script shape of bench/language.sh).
+// A tree lies in one block of memory, and every reference inside it is the distance from the
+// reference to what it names, in four bytes: a reference holds wherever the block lies, and a
+// node costs half what it would with pointers (paid for by the peak memory per byte of text of
+// the large-script shape of bench/language.sh). While the parser builds a node on its own
+// stack, its references hold places in the block instead; TreeMemory turns them into distances
+// as it writes the node into the block. A reference is read only inside its tree.
+class TreeMemory;
+
 namespace tree_detail {
 inline std::uint32_t read_u32(const void* at) {
     std::uint32_t n;
     std::memcpy(&n, at, sizeof n);
     return n;
 }
-}  // namespace tree_detail
 
-// The children of a node in the memory of their tree, their count just before the first.
-template <class T>
-class List {
+class RefBase {
 public:
-    List() = default;
-    explicit List(const T* data) : data_(data) {}  // `data` follows its count
+    explicit operator bool() const { return delta_ != 0; }
 
-    const T* begin() const { return data_; }
-    const T* end() const { return data_ + size(); }
-    std::size_t size() const {
-        return data_ ? tree_detail::read_u32(reinterpret_cast<const char*>(data_) - 4) : 0;
+protected:
+    const char* address() const {
+        return reinterpret_cast<const char*>(this) + static_cast<std::ptrdiff_t>(delta_);
     }
-    bool empty() const { return data_ == nullptr; }
-    const T& operator[](std::size_t i) const { return data_[i]; }
-    const T& back() const { return data_[size() - 1]; }
-    operator std::span<const T>() const { return {data_, size()}; }  // NOLINT: a view as well
 
 private:
-    const T* data_ = nullptr;
+    friend class kiln::TreeMemory;
+    std::int32_t delta_ = 0;  // none when 0: nothing names itself
 };
+}  // namespace tree_detail
+
+class Text;
+class Word;
+struct Node;
+
+// A reference to a node, or to the text of a name or of a word, which is read out as a Text or
+// a Word.
+template <class T>
+class Ref : public tree_detail::RefBase {
+public:
+    decltype(auto) operator*() const {
+        if constexpr (std::is_same_v<T, Node>) {
+            return *reinterpret_cast<const Node*>(address());
+        } else {
+            return T(address());
+        }
+    }
+    const T* operator->() const
+        requires std::is_same_v<T, Node>
+    {
+        return &**this;
+    }
+};
+
+// The items of a list: the count, then the items. Items are held in the list themselves, or,
+// for nodes and words, as references to them; either way they are read out as T.
+template <class T, class Item = T>
+class List : public tree_detail::RefBase {
+public:
+    class Iterator {
+    public:
+        explicit Iterator(const Item* at) : at_(at) {}
+        decltype(auto) operator*() const {
+            if constexpr (std::is_same_v<Item, T>) {
+                return *at_;
+            } else {
+                return **at_;
+            }
+        }
+        Iterator& operator++() {
+            ++at_;
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return at_ == other.at_; }
+
+    private:
+        const Item* at_;
+    };
+
+    Iterator begin() const { return Iterator(items()); }
+    Iterator end() const { return Iterator(items() + size()); }
+    std::size_t size() const { return *this ? tree_detail::read_u32(address()) : 0; }
+    bool empty() const { return !*this; }
+    decltype(auto) operator[](std::size_t i) const { return *Iterator(items() + i); }
+    decltype(auto) back() const { return (*this)[size() - 1]; }
+
+private:
+    const Item* items() const {
+        return *this ? reinterpret_cast<const Item*>(address() + 4) : nullptr;
+    }
+};
+
+template <class T>
+using RefList = List<T, Ref<T>>;
 
 // A name in the memory of its tree (a variable or a function), its length just before it.
 class Text {
 public:
     Text() = default;
-    explicit Text(const char* data) : data_(data) {}  // `data` follows its length
+    explicit Text(const char* at) : at_(at) {}  // at its length
 
     std::string_view view() const {
-        return data_ ? std::string_view(data_, tree_detail::read_u32(data_ - 4))
-                     : std::string_view();
+        return at_ ? std::string_view(at_ + 4, tree_detail::read_u32(at_)) : std::string_view();
     }
     operator std::string_view() const { return view(); }  // NOLINT: a name reads as text
 
 private:
-    const char* data_ = nullptr;
+    const char* at_ = nullptr;
 };
 
 struct ParsedCommand;
@@ -172,15 +232,13 @@ inline void Word::Iterator::read(const char* at) {
     next_ += forms * sizeof(CommandCell);
 }
 
-struct Node;
-
 struct Assignment {
-    Text name;   // a valid name
-    Word value;  // unquoted text after '=', then the word's remaining segments
+    Ref<Text> name;   // a valid name
+    Ref<Word> value;  // unquoted text after '=', then the word's remaining segments
 };
 
 struct Redirect {
-    Word target;
+    Ref<Word> target;
     std::optional<std::uint32_t> fd;
     RedirOp op = RedirOp::Out;
 };
@@ -190,64 +248,64 @@ struct Empty {};
 // Never all three lists empty.
 struct Simple {
     List<Assignment> assigns;
-    List<Word> words;
+    RefList<Word> words;
     List<Redirect> redirects;
 };
 
 struct Pipeline {
-    List<Node> stages;  // two or more
+    RefList<Node> stages;  // two or more
 };
 
 // `a && b || c` nests to the left: AndOr(AndOr(a, b), c).
 struct AndOr {
-    const Node* left = nullptr;
-    const Node* right = nullptr;
+    Ref<Node> left;
+    Ref<Node> right;
     bool is_or = false;
 };
 
 struct Sequence {
-    List<Node> items;  // two or more
+    RefList<Node> items;  // two or more
 };
 
 struct Subshell {
-    const Node* body = nullptr;
+    Ref<Node> body;
 };
 
 struct Group {
-    const Node* body = nullptr;
+    Ref<Node> body;
 };
 
 struct IfClause;
 
 // `if a; then b; elif c; then d; else e; fi`: the clauses (a, b) and (c, d), then e.
 struct If {
-    List<IfClause> clauses;           // the `if` clause, then each `elif`
-    const Node* else_body = nullptr;  // absent without `else`
+    List<IfClause> clauses;  // the `if` clause, then each `elif`
+    Ref<Node> else_body;     // absent without `else`
 };
 
 struct For {
-    Text var;
-    List<Word> words;  // empty: iterate over the positional parameters
-    const Node* body = nullptr;
+    Ref<Text> var;
+    RefList<Word> words;  // empty: iterate over the positional parameters
+    Ref<Node> body;
 };
 
 // `while` and `until`.
 struct Loop {
-    const Node* cond = nullptr;
-    const Node* body = nullptr;
+    Ref<Node> cond;
+    Ref<Node> body;
     bool until = false;
 };
 
 struct CaseArm;
 
 struct Case {
-    Word word;
+    Ref<Word> word;
     List<CaseArm> arms;
 };
 
 struct FunctionDef {
-    Text name;
-    const Node* body = nullptr;
+    Ref<Text> name;
+    Ref<Node> body;
 };
 
 struct Node {
@@ -257,17 +315,17 @@ struct Node {
 };
 
 struct IfClause {
-    const Node* cond = nullptr;
-    const Node* body = nullptr;
+    Ref<Node> cond;
+    Ref<Node> body;
 };
 
 struct CaseArm {
-    List<Word> patterns;         // at least one
-    const Node* body = nullptr;  // Empty for an arm with no commands
+    RefList<Word> patterns;  // at least one
+    Ref<Node> body;          // Empty for an arm with no commands
 };
 
 static_assert(std::is_trivially_copyable_v<Node> && std::is_trivially_destructible_v<Node>);
-static_assert(sizeof(Node) <= 32, "a node is at most three pointers and its kind");
+static_assert(sizeof(Node) <= 16, "a node is at most three references and its kind");
 
 // A parsed tree: its root and the memory that holds the root and everything below it. A
 // copy shares the memory, so a function body kept as a tree of its own keeps its text alive

@@ -27,7 +27,7 @@ std::string dump_word(const Word& word) {
     return out;
 }
 
-std::string dump_words(std::span<const Word> words) {
+std::string dump_words(const RefList<Word>& words) {
     std::string out = "[";
     for (std::size_t i = 0; i < words.size(); ++i) {
         if (i > 0) out += ',';
@@ -39,7 +39,7 @@ std::string dump_words(std::span<const Word> words) {
 std::string dump_redirect(const Redirect& r) {
     std::string out = r.fd ? std::to_string(*r.fd) : "";
     out += r.op == RedirOp::In ? "<" : r.op == RedirOp::Out ? ">" : ">>";
-    return out + dump_word(r.target);
+    return out + dump_word(*r.target);
 }
 
 std::string dump_simple(const Simple& s) {
@@ -48,8 +48,8 @@ std::string dump_simple(const Simple& s) {
     if (!s.assigns.empty()) {
         out += "assigns=[";
         for (std::size_t i = 0; i < s.assigns.size(); ++i) {
-            out += (i > 0 ? "," : "") + std::string(s.assigns[i].name) + "=" +
-                   dump_word(s.assigns[i].value);
+            out += (i > 0 ? "," : "") + std::string(*s.assigns[i].name) + "=" +
+                   dump_word(*s.assigns[i].value);
         }
         out += "]";
         sep = " ";
@@ -68,7 +68,7 @@ std::string dump_simple(const Simple& s) {
     return out + "}";
 }
 
-std::string dump_nodes(std::span<const Node> nodes) {
+std::string dump_nodes(const RefList<Node>& nodes) {
     std::string out = "[";
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         out += (i > 0 ? ", " : "") + dump_node(nodes[i]);
@@ -77,17 +77,18 @@ std::string dump_nodes(std::span<const Node> nodes) {
 }
 
 std::string dump_if(const If& n) {
-    const IfClause& first = n.clauses[0];
-    std::string out = "If(" + dump_node(*first.cond) + ", " + dump_node(*first.body);
-    for (const IfClause& e : std::span(n.clauses).subspan(1)) {
-        out += ", Elif(" + dump_node(*e.cond) + ", " + dump_node(*e.body) + ")";
+    std::string out = "If(";
+    for (const IfClause& c : n.clauses) {
+        const bool first = &c == &n.clauses[0];
+        out += (first ? "" : ", Elif(") + dump_node(*c.cond) + ", " + dump_node(*c.body) +
+               (first ? "" : ")");
     }
     if (n.else_body) out += ", Else(" + dump_node(*n.else_body) + ")";
     return out + ")";
 }
 
 std::string dump_case(const Case& n) {
-    std::string out = "Case(" + dump_word(n.word);
+    std::string out = "Case(" + dump_word(*n.word);
     for (const CaseArm& arm : n.arms) {
         out += ", " + dump_words(arm.patterns) + " => " + dump_node(*arm.body);
     }
@@ -118,7 +119,7 @@ std::string dump_node(const Node& node) {
             } else if constexpr (std::is_same_v<T, If>) {
                 return dump_if(n);
             } else if constexpr (std::is_same_v<T, For>) {
-                return "For(" + std::string(n.var) + ", " + dump_words(n.words) + ", " +
+                return "For(" + std::string(*n.var) + ", " + dump_words(n.words) + ", " +
                        dump_node(*n.body) + ")";
             } else if constexpr (std::is_same_v<T, Loop>) {
                 return (n.until ? "Until(" : "While(") + dump_node(*n.cond) + ", " +
@@ -127,7 +128,7 @@ std::string dump_node(const Node& node) {
                 return dump_case(n);
             } else {
                 static_assert(std::is_same_v<T, FunctionDef>);
-                return "Function(" + std::string(n.name) + ", " + dump_node(*n.body) + ")";
+                return "Function(" + std::string(*n.name) + ", " + dump_node(*n.body) + ")";
             }
         },
         node.v);

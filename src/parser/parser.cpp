@@ -138,17 +138,16 @@ private:
         advance();
         return &taken_;
     }
-    const Node* make(const Node& node) { return memory_.make(node); }
+    // The node written into the tree, for a node or a list to refer to.
+    Ref<Node> make(const Node& node) { return memory_.make(node); }
     // The tree's copy of a word, whose first `skip` bytes are left out.
-    Word copy_word(const TokSegs& segs, std::size_t skip = 0);
+    Ref<Word> copy_word(const TokSegs& segs, std::size_t skip = 0);
     // Consumes the next token, which must be a word, and copies it into the tree.
-    Word take_word() {
-        const Word word = copy_word(std::get<TokWord>(tokens_.front()).segs);
+    Ref<Word> take_word() {
+        const Ref<Word> word = copy_word(std::get<TokWord>(tokens_.front()).segs);
         advance();
         return word;
     }
-    // The one node of a list: Empty, its only item, or a Sequence.
-    Node finish_list(const Gather<Node>& items);
     // The keyword `word` next: consumed and true. Otherwise false, and missing(word) is the
     // error "expected '{word}', found {token}".
     [[gnu::noinline]] bool expect_keyword(Keyword word);
@@ -170,10 +169,10 @@ private:
     [[gnu::noinline]] Parsed parse_loop(bool until);
     [[gnu::noinline]] Parsed parse_case();
     [[gnu::noinline]] Result<CaseArm, std::string> parse_case_arm();
-    [[gnu::noinline]] Result<List<Word>, std::string> parse_case_patterns();
+    [[gnu::noinline]] Result<RefList<Word>, std::string> parse_case_patterns();
     [[gnu::noinline]] Parsed parse_simple();
     [[gnu::noinline]] Result<Redirect, std::string> parse_redirect();
-    [[gnu::noinline]] Parsed parse_function_def(Text name);
+    [[gnu::noinline]] Parsed parse_function_def(Ref<Text> name);
 };
 
 Keyword Parser::peek_keyword() const {
@@ -186,14 +185,8 @@ Keyword Parser::peek_keyword() const {
     return keyword_;
 }
 
-Word Parser::copy_word(const TokSegs& segs, std::size_t skip) {
+Ref<Word> Parser::copy_word(const TokSegs& segs, std::size_t skip) {
     return memory_.copy(segs, skip);
-}
-
-Node Parser::finish_list(const Gather<Node>& items) {
-    if (items.size() == 0) return Node{Empty{}};
-    if (items.size() == 1) return items.items()[0];
-    return Node{Sequence{items.take(memory_)}};
 }
 
 bool Parser::expect_keyword(Keyword word) {
@@ -221,17 +214,26 @@ bool Parser::list_at_end(Stops stops) const {
 }
 
 // list: newline* (and_or ((';' | '&' | newline)+ and_or)*)? -- ends before a stop word
+// The one node of the list: Empty, its only item, or a Sequence. The first item waits to be
+// written into the tree until a second one makes the list a Sequence.
 Parsed Parser::parse_list(Stops stops) {
-    Gather<Node> items(stacks_.nodes);
-    while (true) {
+    Gather<Ref<Node>> items(stacks_.nodes);
+    Node first{Empty{}};
+    for (bool more = false;; more = true) {
         skip_newlines();
         if (list_at_end(stops)) break;
         Parsed item = parse_and_or();
         if (!item) return item;
-        items.add(*item);
+        if (!more) {
+            first = *item;
+        } else {
+            if (items.size() == 0) items.add(make(first));
+            items.add(make(*item));
+        }
         if (!skip_separators() || list_at_end(stops)) break;
     }
-    return finish_list(items);
+    if (items.size() == 0) return first;
+    return Node{Sequence{items.take(memory_)}};
 }
 
 // and_or: pipeline (('&&' | '||') newline* pipeline)* -- nesting to the left
@@ -264,8 +266,8 @@ Parsed Parser::parse_and_or() {
 Parsed Parser::parse_pipeline() {
     Parsed result = parse_command();
     if (result && peek_is<tok::Pipe>()) {
-        Gather<Node> stages(stacks_.nodes);
-        stages.add(*result);
+        Gather<Ref<Node>> stages(stacks_.nodes);
+        stages.add(make(*result));
         while (accept<tok::Pipe>()) {
             skip_newlines();
             Parsed next = parse_command();
@@ -273,7 +275,7 @@ Parsed Parser::parse_pipeline() {
                 result = std::move(next);
                 return result;
             }
-            stages.add(*next);
+            stages.add(make(*next));
         }
         *result = Node{Pipeline{stages.take(memory_)}};
     }
@@ -347,7 +349,7 @@ Parsed Parser::parse_for() {
     For node;
     node.var = memory_.copy(var_word->segs[0].text);
     if (expect_keyword(Keyword::In)) {
-        Gather<Word> words(stacks_.words);
+        Gather<Ref<Word>> words(stacks_.words);
         while (peek_is<TokWord>())
             words.add(take_word());
         node.words = words.take(memory_);
@@ -403,23 +405,29 @@ Result<CaseArm, std::string> Parser::parse_case_arm() {
     auto patterns = parse_case_patterns();
     if (!patterns) return fail(std::move(patterns).error());
     arm.patterns = *patterns;
-    Gather<Node> items(stacks_.nodes);
-    while (true) {
+    Gather<Ref<Node>> items(stacks_.nodes);
+    Node first{Empty{}};
+    for (bool more = false;; more = true) {
         skip_newlines();
         if (accept<tok::DSemi>() || !peek() || peek_keyword() == Keyword::Esac) break;
         Parsed item = parse_and_or();
         if (!item) return fail(std::move(item).error());
-        items.add(*item);
+        if (!more) {
+            first = *item;
+        } else {
+            if (items.size() == 0) items.add(make(first));
+            items.add(make(*item));
+        }
         skip_separators();
         if (accept<tok::DSemi>()) break;
     }
-    arm.body = make(finish_list(items));
+    arm.body = make(items.size() == 0 ? first : Node{Sequence{items.take(memory_)}});
     return arm;
 }
 
 // patterns: '('? word ('|' word)* ')'
-Result<List<Word>, std::string> Parser::parse_case_patterns() {
-    Gather<Word> patterns(stacks_.words);
+Result<RefList<Word>, std::string> Parser::parse_case_patterns() {
+    Gather<Ref<Word>> patterns(stacks_.words);
     accept<tok::LParen>();
     while (true) {
         Token* pattern = next_token();
@@ -434,7 +442,7 @@ Result<List<Word>, std::string> Parser::parse_case_patterns() {
 // simple: (assignment | redirect)* (word | redirect)* | name '(' ')' newline* command
 Parsed Parser::parse_simple() {
     Gather<Assignment> assigns(stacks_.assigns);
-    Gather<Word> words(stacks_.words);
+    Gather<Ref<Word>> words(stacks_.words);
     Gather<Redirect> redirects(stacks_.redirects);
     while (const Token* t = peek()) {
         if (std::holds_alternative<tok::Redir>(*t)) {
@@ -456,7 +464,7 @@ Parsed Parser::parse_simple() {
         }
         if (const std::size_t name_length = assignment_name_length(word)) {
             // The word itself becomes the value once its first segment loses `NAME=`.
-            const Text name = memory_.copy(std::string_view(word[0].text).substr(0, name_length));
+            const Ref<Text> name = memory_.copy(std::string_view(word[0].text).substr(0, name_length));
             assigns.add(Assignment{name, copy_word(word, name_length + 1)});
         } else {
             words.add(copy_word(word));
@@ -478,7 +486,7 @@ Result<Redirect, std::string> Parser::parse_redirect() {
 }
 
 // function_def: name '(' ')' newline* command
-Parsed Parser::parse_function_def(Text name) {
+Parsed Parser::parse_function_def(Ref<Text> name) {
     advance();  // skip '('
     if (!accept<tok::RParen>()) return error_found(render_token(tok::RParen{}), peek());
     skip_newlines();
@@ -503,8 +511,7 @@ Result<Tree, std::string> parse_tokens(TokenList tokens, TokenStream* stream) {
     TreeMemory memory;
     Parsed root = Parser(std::move(tokens), stream, memory).parse_all();
     if (!root) return fail(std::move(root).error());
-    const Node* top = memory.make(*root);
-    return Tree{memory.share(), top};
+    return memory.finish(*root);
 }
 
 }  // namespace
