@@ -200,7 +200,7 @@ std::vector<std::string> expand_word(ShellState& state, const Word& word) {
 }
 
 void expand_word_into(ShellState& state, const Word& word, std::vector<std::string>& out) {
-    if (word.size() == 1) {
+    if (word.one_piece()) {
         const Word::Iterator only = word.begin();
         if (is_plain_literal(*only)) {
             out.emplace_back(only->text);

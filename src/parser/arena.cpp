@@ -146,14 +146,14 @@ void TreeMemory::put_count(char* at, std::size_t n) {
 
 Ref<Text> TreeMemory::copy(std::string_view text) {
     if (text.size() > std::numeric_limits<std::int32_t>::max()) throw std::bad_alloc();
-    const std::uint32_t place = allocate(4 + text.size(), 4);
+    const std::uint32_t place = allocate(4 + text.size(), 1);
     put_count(at(place), text.size());
     std::copy(text.begin(), text.end(), at(place) + 4);
     return placed<Ref<Text>>(place);
 }
 
 // Reads the pieces of a word into the scratch lists and returns the size of its layout,
-// measured from a start aligned for CommandCell when any piece has cells.
+// measured from a start aligned as word_align says.
 std::size_t TreeMemory::lay_out(const TokSegs& segs, std::size_t skip) {
     using namespace seg_layout;
     constexpr std::size_t kMaxPiece = std::numeric_limits<std::uint32_t>::max() >> kLengthShift;
@@ -161,7 +161,7 @@ std::size_t TreeMemory::lay_out(const TokSegs& segs, std::size_t skip) {
     std::vector<DollarForm>& forms = scratch_->forms;
     pieces.clear();
     forms.clear();
-    std::size_t size = 4;
+    std::size_t size = 0;
     for (const TokSeg& seg : segs) {
         PieceLayout piece{std::string_view(seg.text).substr(std::exchange(skip, 0)),
                           static_cast<std::uint32_t>(seg.quote), forms.size(), 0};
@@ -170,23 +170,24 @@ std::size_t TreeMemory::lay_out(const TokSegs& segs, std::size_t skip) {
             piece.flags |= kPattern;
         }
         piece.forms = forms.size() - piece.forms_at;
-        size += 4 + padded(piece.text.size());
+        size += 4 + piece.text.size();
         if (piece.forms > 0) {
             piece.flags |= kHasForms;
-            size += 4 + piece.forms * sizeof(DollarForm);
-            const auto first = forms.end() - static_cast<std::ptrdiff_t>(piece.forms);
-            if (std::any_of(first, forms.end(), [](const DollarForm& form) {
-                    return form.kind == DollarForm::Kind::Command;
-                })) {
-                piece.flags |= kHasCells;
-                size = (size + alignof(CommandCell) - 1) / alignof(CommandCell) *
-                           alignof(CommandCell) +
-                       piece.forms * sizeof(CommandCell);
+            size = aligned(size, 4) + 4 + piece.forms * sizeof(DollarForm);
+            if (has_command(std::span(forms).subspan(piece.forms_at))) {
+                size = aligned(size, alignof(CommandCell)) + piece.forms * sizeof(CommandCell);
             }
         }
         pieces.push_back(piece);
     }
+    pieces.back().flags |= kLast;
     return size;
+}
+
+// What the start of the word just laid out is aligned to: as its forms and cells need.
+std::size_t TreeMemory::word_align() const {
+    if (scratch_->forms.empty()) return 1;
+    return seg_layout::has_command(scratch_->forms) ? alignof(CommandCell) : 4;
 }
 
 // A word of one piece without a dollar form, as nearly every word is, laid out in one go
@@ -195,7 +196,7 @@ std::optional<Ref<Word>> TreeMemory::copy_plain(const TokSeg& seg, std::size_t s
     using namespace seg_layout;
     const std::string_view text = std::string_view(seg.text).substr(skip);
     if (seg.quote != Quote::Single && (seg.marks & kMayHaveDollar)) return std::nullopt;
-    std::uint32_t flags = static_cast<std::uint32_t>(seg.quote);
+    std::uint32_t flags = static_cast<std::uint32_t>(seg.quote) | kLast;
     if (seg.quote == Quote::None && (seg.marks & kMayHavePattern) &&
         has_typed_pattern_chars(text)) {
         flags |= kPattern;
@@ -203,15 +204,14 @@ std::optional<Ref<Word>> TreeMemory::copy_plain(const TokSeg& seg, std::size_t s
     if (text.size() > (std::numeric_limits<std::uint32_t>::max() >> kLengthShift)) {
         throw std::bad_alloc();
     }
-    const std::uint32_t place = allocate(8 + padded(text.size()), 4);
+    const std::uint32_t place = allocate(4 + text.size(), 1);
     char* out = at(place);
-    put_count(out, 1);
-    put_count(out + 4, text.size() << kLengthShift | flags);
-    std::copy(text.begin(), text.end(), out + 8);
+    put_count(out, text.size() << kLengthShift | flags);
+    std::copy(text.begin(), text.end(), out + 4);
     return placed<Ref<Word>>(place);
 }
 
-// The count of pieces, then each piece as seg_layout says.
+// Each piece as seg_layout says.
 Ref<Word> TreeMemory::copy(const TokSegs& segs, std::size_t skip) {
     using namespace seg_layout;
     static_assert(alignof(DollarForm) <= 4 && std::is_trivially_copyable_v<DollarForm>);
@@ -219,28 +219,24 @@ Ref<Word> TreeMemory::copy(const TokSegs& segs, std::size_t skip) {
         if (const std::optional<Ref<Word>> word = copy_plain(segs[0], skip)) return *word;
     }
     const std::size_t size = lay_out(segs, skip);
-    const std::vector<PieceLayout>& pieces = scratch_->pieces;
-    const bool cells = std::any_of(pieces.begin(), pieces.end(), [](const PieceLayout& piece) {
-        return piece.flags & kHasCells;
-    });
-    const std::uint32_t place = allocate(size, cells ? alignof(CommandCell) : 4);
-    char* out = at(place);
-    put_count(out, pieces.size());
-    char* at = out + 4;
-    for (const PieceLayout& piece : pieces) {
-        put_count(at, piece.text.size() << kLengthShift | piece.flags);
-        std::copy(piece.text.begin(), piece.text.end(), at + 4);
-        at += 4 + padded(piece.text.size());
+    const std::uint32_t place = allocate(size, word_align());
+    char* const out = at(place);
+    std::size_t offset = 0;
+    for (const PieceLayout& piece : scratch_->pieces) {
+        put_count(out + offset, piece.text.size() << kLengthShift | piece.flags);
+        std::copy(piece.text.begin(), piece.text.end(), out + offset + 4);
+        offset += 4 + piece.text.size();
         if (piece.forms == 0) continue;
-        put_count(at, piece.forms);
-        const auto first = scratch_->forms.begin() + static_cast<std::ptrdiff_t>(piece.forms_at);
-        at = reinterpret_cast<char*>(
-            std::uninitialized_copy(first, first + static_cast<std::ptrdiff_t>(piece.forms),
-                                    reinterpret_cast<DollarForm*>(at + 4)));
-        if (!(piece.flags & kHasCells)) continue;
-        at = const_cast<char*>(cells_at(at));
-        at = reinterpret_cast<char*>(std::uninitialized_fill_n(
-            reinterpret_cast<CommandCell*>(at), piece.forms, CommandCell{nullptr, arena_.get()}));
+        offset = aligned(offset, 4);
+        put_count(out + offset, piece.forms);
+        const auto first = std::span(scratch_->forms).subspan(piece.forms_at, piece.forms);
+        std::memcpy(out + offset + 4, first.data(), first.size_bytes());
+        offset += 4 + first.size_bytes();
+        if (!has_command(first)) continue;
+        offset = aligned(offset, alignof(CommandCell));
+        std::uninitialized_fill_n(reinterpret_cast<CommandCell*>(out + offset), piece.forms,
+                                  CommandCell{nullptr, arena_.get()});
+        offset += piece.forms * sizeof(CommandCell);
     }
     return placed<Ref<Word>>(place);
 }

@@ -48,6 +48,7 @@ private:
     struct Arena;
     struct Scratch;
     std::size_t lay_out(const TokSegs& segs, std::size_t skip);
+    std::size_t word_align() const;
     std::optional<Ref<Word>> copy_plain(const TokSeg& seg, std::size_t skip);
     // Room for `size` bytes at the next multiple of `align`: their place, where they lie
     // until the next call, which may move the block.

@@ -149,58 +149,78 @@ struct Seg {
     const CommandCell* cells = nullptr;  // one for each form when any is a command
 };
 
-// How a piece of a word is laid out in the tree's memory: one number holding its length and
-// these flags, its bytes padded to the next number, and then, with kHasForms, the count of its
-// dollar forms and the forms, and with kHasCells, a CommandCell for each form at the next
-// multiple of eight.
+// How a word is laid out in the tree's memory: its pieces one after another, each a number
+// holding its length and these flags, then its bytes; with kHasForms, at the next multiple of
+// four, the count of its dollar forms and the forms, and when any of them is a command, a
+// CommandCell for each form at the next multiple of eight. The last piece has kLast. A word
+// of plain pieces is so its bytes and four more for each piece (paid for by the peak memory
+// per byte of text of the large-script shape of bench/language.sh).
 namespace seg_layout {
 inline constexpr std::uint32_t kQuoteMask = 3;
 inline constexpr std::uint32_t kPattern = 4;
 inline constexpr std::uint32_t kHasForms = 8;
-inline constexpr std::uint32_t kHasCells = 16;
+inline constexpr std::uint32_t kLast = 16;
 inline constexpr int kLengthShift = 5;
-inline constexpr std::size_t padded(std::size_t n) {
-    return (n + 3) / 4 * 4;
+// `offset` rounded up to a multiple of `align`, in a word whose start is so aligned.
+inline constexpr std::size_t aligned(std::size_t offset, std::size_t align) {
+    return (offset + align - 1) / align * align;
 }
-inline const char* cells_at(const char* at) {
-    const auto misplaced = reinterpret_cast<std::uintptr_t>(at) % alignof(CommandCell);
-    return misplaced == 0 ? at : at + (alignof(CommandCell) - misplaced);
+inline const char* aligned(const char* at, std::size_t align) {
+    const auto misplaced = reinterpret_cast<std::uintptr_t>(at) % align;
+    return misplaced == 0 ? at : at + (align - misplaced);
+}
+inline bool has_command(std::span<const DollarForm> forms) {
+    for (const DollarForm& form : forms) {
+        if (form.kind == DollarForm::Kind::Command) return true;
+    }
+    return false;
 }
 }  // namespace seg_layout
 
-// The pieces of one word, never none in a tree. In the tree's memory a word is the count of
-// its pieces, then each piece as seg_layout says; the pieces are read out as Seg values.
+// The pieces of one word, never none in a tree, laid out as seg_layout says and read out as
+// Seg values.
 class Word {
 public:
     // Reads each piece once, as it steps onto it.
     class Iterator {
     public:
-        Iterator(const char* at, std::uint32_t left) : left_(left) {
-            if (left_ > 0) read(at);
+        explicit Iterator(const char* at) : at_(at) {
+            if (at_) read();
         }
         const Seg& operator*() const { return seg_; }
         const Seg* operator->() const { return &seg_; }
         Iterator& operator++() {
-            if (--left_ > 0) read(next_);
+            at_ = last_ ? nullptr : next_;
+            if (at_) read();
             return *this;
         }
-        bool operator==(const Iterator& other) const { return left_ == other.left_; }
+        bool operator==(const Iterator& other) const { return at_ == other.at_; }
 
     private:
-        void read(const char* at);
+        void read();
 
         Seg seg_;
-        const char* next_ = nullptr;  // the piece after seg_
-        std::uint32_t left_;          // pieces from seg_ to the end
+        const char* at_;              // the piece of seg_; null at the end
+        const char* next_ = nullptr;  // the piece after it
+        bool last_ = false;
     };
 
     Word() = default;
-    explicit Word(const char* data) : data_(data) {}  // the count of pieces, then the pieces
+    explicit Word(const char* at) : at_(at) {}  // at its first piece
 
-    Iterator begin() const { return {data_ + 4, static_cast<std::uint32_t>(size())}; }
-    Iterator end() const { return {nullptr, 0}; }
-    std::size_t size() const { return data_ ? tree_detail::read_u32(data_) : 0; }
-    bool empty() const { return size() == 0; }
+    Iterator begin() const { return Iterator(at_); }
+    Iterator end() const { return Iterator(nullptr); }
+    bool empty() const { return at_ == nullptr; }
+    // True for a word of one piece, as nearly every word is.
+    bool one_piece() const {
+        return at_ && (tree_detail::read_u32(at_) & seg_layout::kLast) != 0;
+    }
+    std::size_t size() const {
+        std::size_t n = 0;
+        for (auto it = begin(); it != end(); ++it)
+            ++n;
+        return n;
+    }
     Seg operator[](std::size_t i) const {
         Iterator it = begin();
         while (i-- > 0)
@@ -209,25 +229,27 @@ public:
     }
 
 private:
-    const char* data_ = nullptr;
+    const char* at_ = nullptr;
 };
 
-inline void Word::Iterator::read(const char* at) {
+inline void Word::Iterator::read() {
     using namespace seg_layout;
-    const std::uint32_t head = tree_detail::read_u32(at);
+    const std::uint32_t head = tree_detail::read_u32(at_);
     const std::size_t size = head >> kLengthShift;
-    seg_ = Seg{std::string_view(at + 4, size),
+    seg_ = Seg{std::string_view(at_ + 4, size),
                static_cast<Quote>(head & kQuoteMask),
                (head & kPattern) != 0,
                {},
                nullptr};
-    next_ = at + 4 + padded(size);
+    last_ = (head & kLast) != 0;
+    next_ = at_ + 4 + size;
     if (!(head & kHasForms)) return;
+    next_ = aligned(next_, 4);
     const std::uint32_t forms = tree_detail::read_u32(next_);
     seg_.forms = {reinterpret_cast<const DollarForm*>(next_ + 4), forms};
     next_ += 4 + forms * sizeof(DollarForm);
-    if (!(head & kHasCells)) return;
-    next_ = cells_at(next_);
+    if (!has_command(seg_.forms)) return;
+    next_ = aligned(next_, alignof(CommandCell));
     seg_.cells = reinterpret_cast<const CommandCell*>(next_);
     next_ += forms * sizeof(CommandCell);
 }
