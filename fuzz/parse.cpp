@@ -14,7 +14,7 @@ std::string dump_of(std::string_view text) {
     if (!tokens) return "lex error: " + tokens.error();
     auto tree = kiln::parse(std::move(*tokens));
     if (!tree) return "parse error: " + tree.error();
-    return kiln::dump_node(*tree->root);
+    return kiln::dump_node(tree->root);
 }
 
 }  // namespace

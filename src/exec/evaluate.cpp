@@ -37,10 +37,10 @@ int eval_node(ShellState& state, const Pipeline& node, InputData input, Capture 
 }
 
 int eval_node(ShellState& state, const AndOr& node, InputData input, Capture capture) {
-    const int left = evaluate_node(state, *node.left, std::move(input), capture);
+    const int left = evaluate_node(state, node.left, std::move(input), capture);
     if (should_unwind(state)) return left;
-    if (node.is_or) return left == 0 ? 0 : evaluate_node(state, *node.right, std::nullopt, capture);
-    if (left == 0) return evaluate_node(state, *node.right, std::nullopt, capture);
+    if (node.is_or) return left == 0 ? 0 : evaluate_node(state, node.right, std::nullopt, capture);
+    if (left == 0) return evaluate_node(state, node.right, std::nullopt, capture);
     state.last_status = left;
     return left;
 }
@@ -58,25 +58,25 @@ int eval_node(ShellState& state, const Sequence& node, InputData, Capture captur
 int eval_node(ShellState& state, const Subshell& node, InputData input, Capture capture) {
     const std::string saved_cwd = state.cwd;
     auto process_cwd = platform::current_dir();
-    const int status = evaluate_node(state, *node.body, std::move(input), capture);
+    const int status = evaluate_node(state, node.body, std::move(input), capture);
     state.cwd = saved_cwd;
     if (process_cwd) (void)platform::set_current_dir(*process_cwd);
     return status;
 }
 
 int eval_node(ShellState& state, const Group& node, InputData input, Capture capture) {
-    return evaluate_node(state, *node.body, std::move(input), capture);
+    return evaluate_node(state, node.body, std::move(input), capture);
 }
 
 int eval_node(ShellState& state, const If& node, InputData input, Capture capture) {
     for (const IfClause& clause : node.clauses) {
         // Only the first condition reads the input.
-        const int status = evaluate_node(state, *clause.cond, std::move(input), capture);
+        const int status = evaluate_node(state, clause.cond, std::move(input), capture);
         input = std::nullopt;
         if (should_unwind(state)) return status;
-        if (status == 0) return evaluate_node(state, *clause.body, std::nullopt, capture);
+        if (status == 0) return evaluate_node(state, clause.body, std::nullopt, capture);
     }
-    if (node.else_body) return evaluate_node(state, *node.else_body, std::nullopt, capture);
+    if (node.else_body) return evaluate_node(state, node.else_body, std::nullopt, capture);
     return 0;
 }
 
@@ -107,10 +107,10 @@ int eval_node(ShellState& state, const For& node, InputData, Capture capture) {
     const LoopScope loop(state);
     int status = 0;
     for (std::string& value : for_values(state, node)) {
-        if (auto r = set_var(state, *node.var, std::move(value), false); !r) {
-            report(state, std::string(*node.var) + ": " + r.error());
+        if (auto r = set_var(state, node.var, std::move(value), false); !r) {
+            report(state, std::string(node.var) + ": " + r.error());
         }
-        status = evaluate_node(state, *node.body, std::nullopt, capture);
+        status = evaluate_node(state, node.body, std::nullopt, capture);
         if (leave_loop_body(state) == LoopStep::Leave) break;
     }
     return status;
@@ -121,13 +121,13 @@ int eval_node(ShellState& state, const Loop& node, InputData, Capture capture) {
     const LoopScope loop(state);
     int status = 0;
     while (true) {
-        const int cond = evaluate_node(state, *node.cond, std::nullopt, capture);
+        const int cond = evaluate_node(state, node.cond, std::nullopt, capture);
         if (should_unwind(state)) {
             if (leave_loop_body(state) == LoopStep::Leave) break;
             continue;
         }
         if ((cond == 0) == node.until) break;
-        status = evaluate_node(state, *node.body, std::nullopt, capture);
+        status = evaluate_node(state, node.body, std::nullopt, capture);
         if (leave_loop_body(state) == LoopStep::Leave) break;
     }
     return status;
@@ -141,12 +141,12 @@ bool case_matches(const std::string& pattern, const std::string& word) {
 }
 
 int eval_node(ShellState& state, const Case& node, InputData, Capture capture) {
-    const std::string word = expand_word_single(state, *node.word);
+    const std::string word = expand_word_single(state, node.word);
     for (const CaseArm& arm : node.arms) {
         for (const Word& pattern_word : arm.patterns) {
             const std::string pattern = expand_word_single(state, pattern_word);
             if (case_matches(pattern, word)) {
-                return evaluate_node(state, *arm.body, std::nullopt, capture);
+                return evaluate_node(state, arm.body, std::nullopt, capture);
             }
         }
     }
@@ -155,7 +155,7 @@ int eval_node(ShellState& state, const Case& node, InputData, Capture capture) {
 
 int eval_node(ShellState& state, const FunctionDef& node, InputData, Capture) {
     // The body stays where it is, and the function keeps the memory of its tree alive.
-    state.functions.insert_or_assign(std::string(*node.name), Tree{state.tree_memory, &*node.body});
+    state.functions.insert_or_assign(std::string(node.name), Tree{state.tree_memory, node.body});
     state.last_status = 0;
     return 0;
 }
@@ -177,9 +177,9 @@ private:
 // the failure never unwinds through the evaluator's own bookkeeping between nodes.
 int dispatch(ShellState& state, const Node& node, InputData input, Capture capture) {
     try {
-        return std::visit(
-            [&](const auto& kind) { return eval_node(state, kind, std::move(input), capture); },
-            node.v);
+        return visit(node, [&](const auto& kind) {
+            return eval_node(state, kind, std::move(input), capture);
+        });
     } catch (const std::bad_alloc&) {
         return out_of_memory(state, "out of memory: the command was stopped");
     }
@@ -209,14 +209,14 @@ int evaluate_node(ShellState& state, const Node& node, InputData input, Capture 
 // commands (a root that is no list is its one command). The list counts as one level of
 // nesting, as any list does.
 int evaluate_outermost(ShellState& state, const Node& root, InputData input, Capture capture) {
-    const auto* list = std::get_if<Sequence>(&root.v);
-    if (list == nullptr)
+    const std::optional<Sequence> list = as<Sequence>(root);
+    if (!list)
         return settle_outermost(state, evaluate_node(state, root, std::move(input), capture));
     notice_interrupt(state);
     if (should_unwind(state)) return state.last_status;
     const DepthGuard guard(state);
     int status = 0;
-    for (const Node& item : list->items) {
+    for (const Node item : list->items) {
         status = settle_outermost(state, evaluate_node(state, item, std::nullopt, capture));
         if (should_unwind(state)) break;
     }
@@ -241,8 +241,8 @@ private:
 
 int evaluate(ShellState& state, const Tree& tree, InputData input, Capture capture) {
     const TreeScope scope(state, tree.memory);
-    if (state.depth == 0) return evaluate_outermost(state, *tree.root, std::move(input), capture);
-    return evaluate_node(state, *tree.root, std::move(input), capture);
+    if (state.depth == 0) return evaluate_outermost(state, tree.root, std::move(input), capture);
+    return evaluate_node(state, tree.root, std::move(input), capture);
 }
 
 }  // namespace kiln

@@ -5,10 +5,10 @@
 
 namespace kiln {
 
-std::optional<RedirectPlan> plan_redirects(ShellState& state, const List<Redirect>& list) {
+std::optional<RedirectPlan> plan_redirects(ShellState& state, const Items<Redirect>& list) {
     RedirectPlan plan;
     for (const Redirect& r : list) {
-        std::string target = expand_word_single(state, *r.target);
+        std::string target = expand_word_single(state, r.target);
         // The system would cut the name short at the NUL and use another file.
         if (target.find('\0') != std::string::npos) {
             report(state, target + ": file name contains a NUL byte");

@@ -35,7 +35,7 @@ struct RedirectPlan {
 
 // Expands the targets and opens `<` files. A file that cannot be opened is reported and gives
 // absent (the command then fails with status 1).
-std::optional<RedirectPlan> plan_redirects(ShellState& state, const List<Redirect>& list);
+std::optional<RedirectPlan> plan_redirects(ShellState& state, const Items<Redirect>& list);
 
 // The bytes of the plan's `<` file, for a builtin or function. Absent after reporting a file
 // that cannot be read (the command then fails with status 1).

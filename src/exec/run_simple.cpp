@@ -13,7 +13,7 @@
 namespace kiln {
 namespace {
 
-std::vector<std::string> expand_words(ShellState& state, const RefList<Word>& words) {
+std::vector<std::string> expand_words(ShellState& state, const Items<Word>& words) {
     std::vector<std::string> argv;
     argv.reserve(words.size());
     for (const Word& w : words)
@@ -71,14 +71,14 @@ int store(ShellState& state, int status) {
 
 // The status is that of the last command substitution in the command, so that
 // `x=$(cmd) || handle` sees cmd fail; 0 when it ran none.
-int run_assignments(ShellState& state, const List<Assignment>& assigns,
+int run_assignments(ShellState& state, const Items<Assignment>& assigns,
                     std::uint64_t substitutions_before) {
     bool ok = true;
     for (const Assignment& a : assigns) {
-        std::string value = expand_word_single(state, *a.value);
+        std::string value = expand_word_single(state, a.value);
         // A command substitution that hit Ctrl-C or a bound leaves the variable as it was.
         if (notice_interrupt(state) || should_unwind(state)) return state.last_status;
-        ok &= assign(state, *a.name, std::move(value));
+        ok &= assign(state, a.name, std::move(value));
     }
     if (!ok) return store(state, 1);
     return store(state, state.substitutions != substitutions_before ? state.last_status : 0);
@@ -88,11 +88,11 @@ int run_assignments(ShellState& state, const List<Assignment>& assigns,
 // construction, undone in reverse order on destruction.
 class PrefixScope {
 public:
-    PrefixScope(ShellState& state, const List<Assignment>& assigns) : state_(state) {
+    PrefixScope(ShellState& state, const Items<Assignment>& assigns) : state_(state) {
         for (const Assignment& a : assigns) {
-            std::string value = expand_word_single(state, *a.value);
-            saved_.emplace_back(*a.name, get_var(state, *a.name));
-            assign(state, *a.name, std::move(value));
+            std::string value = expand_word_single(state, a.value);
+            saved_.emplace_back(a.name, get_var(state, a.name));
+            assign(state, a.name, std::move(value));
         }
     }
     PrefixScope(const PrefixScope&) = delete;
@@ -201,7 +201,7 @@ int call_program(ShellState& state, const Simple& cmd, std::vector<std::string> 
                  const RedirectPlan& plan, InputData input, Capture capture) {
     ProgramCall call{std::move(argv), {}, std::move(input), capture};
     for (const Assignment& a : cmd.assigns) {
-        call.env.emplace_back(*a.name, expand_word_single(state, *a.value));
+        call.env.emplace_back(a.name, expand_word_single(state, a.value));
     }
     return store(state, run_program(state, std::move(call), plan));
 }

@@ -53,13 +53,6 @@ BlockCache& block_cache() {
     return cache;
 }
 
-struct PieceLayout {
-    std::string_view text;  // after the skipped bytes
-    std::uint32_t flags = 0;
-    std::size_t forms_at = 0;  // where its forms begin among all of the word's
-    std::size_t forms = 0;
-};
-
 // The dollar forms of a piece with the marks the lexer gave it, appended to `out`; true when
 // the piece is unquoted and has a pattern character of its own.
 bool read_forms(std::string_view text, Quote quote, unsigned marks, std::vector<DollarForm>& out) {
@@ -78,7 +71,6 @@ bool read_forms(std::string_view text, Quote quote, unsigned marks, std::vector<
 }  // namespace
 
 struct TreeMemory::Scratch {
-    std::vector<PieceLayout> pieces;
     std::vector<DollarForm> forms;
 };
 
@@ -103,15 +95,19 @@ TreeMemory::TreeMemory()
 
 TreeMemory::~TreeMemory() = default;
 
-char* TreeMemory::at(std::uint32_t place) const {
-    return arena_->block.p + place;
+TreeMemory::Place TreeMemory::here() const {
+    return static_cast<Place>(arena_->used);
 }
 
-std::uint32_t TreeMemory::allocate(std::size_t size, std::size_t align) {
+void TreeMemory::rewind(Place place) {
+    arena_->used = place;
+}
+
+char* TreeMemory::allocate(std::size_t size, std::size_t align) {
     Arena& arena = *arena_;
     const std::size_t place = (arena.used + align - 1) / align * align;
-    // Places and distances are four-byte signed numbers.
-    constexpr std::size_t kMaxBlock = std::numeric_limits<std::int32_t>::max();
+    // Places are four-byte numbers.
+    constexpr std::size_t kMaxBlock = std::numeric_limits<Place>::max();
     if (size > kMaxBlock - place) throw std::bad_alloc();
     if (place + size > arena.block.size) {
         std::size_t grown = std::max<std::size_t>(arena.block.size, 4096);
@@ -123,122 +119,90 @@ std::uint32_t TreeMemory::allocate(std::size_t size, std::size_t align) {
         arena.block = {static_cast<char*>(p), grown};
     }
     arena.used = place + size;
-    return static_cast<std::uint32_t>(place);
+    return arena.block.p + place;
 }
 
-Ref<Node> TreeMemory::make(const Node& node) {
-    const std::uint32_t place = allocate(sizeof(Node), alignof(Node));
-    Node* out = ::new (at(place)) Node(node);
-    settle(*out);
-    return placed<Ref<Node>>(place);
+void TreeMemory::put_byte(std::uint8_t byte) {
+    *allocate(1) = static_cast<char>(byte);
 }
 
-Tree TreeMemory::finish(const Node& root) {
-    const Ref<Node> top = make(root);
-    return Tree{arena_, reinterpret_cast<const Node*>(at(top.delta_))};
+void TreeMemory::put_u32(std::uint32_t n) {
+    std::memcpy(allocate(4), &n, 4);
 }
 
-void TreeMemory::put_count(char* at, std::size_t n) {
+TreeMemory::Place TreeMemory::begin(NodeKind kind, bool flag) {
+    const Place place = here();
+    put_byte(static_cast<std::uint8_t>(kind) | (flag ? kNodeFlag : 0));
+    return place;
+}
+
+void TreeMemory::put_place(Place place) {
+    put_u32(place);
+}
+
+TreeMemory::Place TreeMemory::reserve_place() {
+    const Place slot = here();
+    put_u32(0);
+    return slot;
+}
+
+void TreeMemory::patch(Place slot, Place place) {
+    std::memcpy(arena_->block.p + slot, &place, 4);
+}
+
+void TreeMemory::put_count(std::size_t n) {
     if (n > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
-    const auto count = static_cast<std::uint32_t>(n);
-    std::memcpy(at, &count, sizeof count);
-}
-
-Ref<Text> TreeMemory::copy(std::string_view text) {
-    if (text.size() > std::numeric_limits<std::int32_t>::max()) throw std::bad_alloc();
-    const std::uint32_t place = allocate(4 + text.size(), 1);
-    put_count(at(place), text.size());
-    std::copy(text.begin(), text.end(), at(place) + 4);
-    return placed<Ref<Text>>(place);
-}
-
-// Reads the pieces of a word into the scratch lists and returns the size of its layout,
-// measured from a start aligned as word_align says.
-std::size_t TreeMemory::lay_out(const TokSegs& segs, std::size_t skip) {
-    using namespace seg_layout;
-    constexpr std::size_t kMaxPiece = std::numeric_limits<std::uint32_t>::max() >> kLengthShift;
-    std::vector<PieceLayout>& pieces = scratch_->pieces;
-    std::vector<DollarForm>& forms = scratch_->forms;
-    pieces.clear();
-    forms.clear();
-    std::size_t size = 0;
-    for (const TokSeg& seg : segs) {
-        PieceLayout piece{std::string_view(seg.text).substr(std::exchange(skip, 0)),
-                          static_cast<std::uint32_t>(seg.quote), forms.size(), 0};
-        if (piece.text.size() > kMaxPiece) throw std::bad_alloc();
-        if (read_forms(piece.text, seg.quote, seg.marks, forms)) {
-            piece.flags |= kPattern;
-        }
-        piece.forms = forms.size() - piece.forms_at;
-        size += 4 + piece.text.size();
-        if (piece.forms > 0) {
-            piece.flags |= kHasForms;
-            size = aligned(size, 4) + 4 + piece.forms * sizeof(DollarForm);
-            if (has_command(std::span(forms).subspan(piece.forms_at))) {
-                size = aligned(size, alignof(CommandCell)) + piece.forms * sizeof(CommandCell);
-            }
-        }
-        pieces.push_back(piece);
+    if (n < tree_detail::kLongCount) {
+        put_byte(static_cast<std::uint8_t>(n));
+        return;
     }
-    pieces.back().flags |= kLast;
-    return size;
+    put_byte(tree_detail::kLongCount);
+    put_u32(static_cast<std::uint32_t>(n));
 }
 
-// What the start of the word just laid out is aligned to: as its forms and cells need.
-std::size_t TreeMemory::word_align() const {
-    if (scratch_->forms.empty()) return 1;
-    return seg_layout::has_command(scratch_->forms) ? alignof(CommandCell) : 4;
+void TreeMemory::put_places(std::span<const Place> places) {
+    put_count(places.size());
+    char* out = allocate(4 * places.size());
+    std::memcpy(out, places.data(), places.size_bytes());
 }
 
-// A word of one piece without a dollar form, as nearly every word is, laid out in one go
-// (paid for by the parse-only shape of bench/language.sh).
-std::optional<Ref<Word>> TreeMemory::copy_plain(const TokSeg& seg, std::size_t skip) {
-    using namespace seg_layout;
-    const std::string_view text = std::string_view(seg.text).substr(skip);
-    if (seg.quote != Quote::Single && (seg.marks & kMayHaveDollar)) return std::nullopt;
-    std::uint32_t flags = static_cast<std::uint32_t>(seg.quote) | kLast;
-    if (seg.quote == Quote::None && (seg.marks & kMayHavePattern) &&
-        has_typed_pattern_chars(text)) {
-        flags |= kPattern;
-    }
-    if (text.size() > (std::numeric_limits<std::uint32_t>::max() >> kLengthShift)) {
-        throw std::bad_alloc();
-    }
-    const std::uint32_t place = allocate(4 + text.size(), 1);
-    char* out = at(place);
-    put_count(out, text.size() << kLengthShift | flags);
-    std::copy(text.begin(), text.end(), out + 4);
-    return placed<Ref<Word>>(place);
+void TreeMemory::put_text(std::string_view text) {
+    put_count(text.size());
+    std::memcpy(allocate(text.size()), text.data(), text.size());
 }
 
-// Each piece as seg_layout says.
-Ref<Word> TreeMemory::copy(const TokSegs& segs, std::size_t skip) {
+// Each piece as seg_layout says: its forms at the next multiple of four and its cells at the
+// next multiple of eight, counted from the start of the block, which is so aligned.
+void TreeMemory::put_word(const TokSegs& segs, std::size_t skip) {
     using namespace seg_layout;
     static_assert(alignof(DollarForm) <= 4 && std::is_trivially_copyable_v<DollarForm>);
-    if (segs.size() == 1) {
-        if (const std::optional<Ref<Word>> word = copy_plain(segs[0], skip)) return *word;
-    }
-    const std::size_t size = lay_out(segs, skip);
-    const std::uint32_t place = allocate(size, word_align());
-    char* const out = at(place);
-    std::size_t offset = 0;
-    for (const PieceLayout& piece : scratch_->pieces) {
-        put_count(out + offset, piece.text.size() << kLengthShift | piece.flags);
-        std::copy(piece.text.begin(), piece.text.end(), out + offset + 4);
-        offset += 4 + piece.text.size();
-        if (piece.forms == 0) continue;
-        offset = aligned(offset, 4);
-        put_count(out + offset, piece.forms);
-        const auto first = std::span(scratch_->forms).subspan(piece.forms_at, piece.forms);
-        std::memcpy(out + offset + 4, first.data(), first.size_bytes());
-        offset += 4 + first.size_bytes();
-        if (!has_command(first)) continue;
-        offset = aligned(offset, alignof(CommandCell));
-        std::uninitialized_fill_n(reinterpret_cast<CommandCell*>(out + offset), piece.forms,
+    constexpr std::size_t kMaxPiece = std::numeric_limits<std::uint32_t>::max() >> kLengthShift;
+    std::vector<DollarForm>& forms = scratch_->forms;
+    for (std::size_t i = 0; i < segs.size(); ++i) {
+        const TokSeg& seg = segs[i];
+        const std::string_view text = std::string_view(seg.text).substr(std::exchange(skip, 0));
+        if (text.size() > kMaxPiece) throw std::bad_alloc();
+        forms.clear();
+        std::uint32_t flags = static_cast<std::uint32_t>(seg.quote);
+        if (read_forms(text, seg.quote, seg.marks, forms)) flags |= kPattern;
+        if (!forms.empty()) flags |= kHasForms;
+        if (i + 1 == segs.size()) flags |= kLast;
+        put_u32(static_cast<std::uint32_t>(text.size() << kLengthShift) | flags);
+        std::memcpy(allocate(text.size()), text.data(), text.size());
+        if (forms.empty()) continue;
+        char* out = allocate(4 + forms.size() * sizeof(DollarForm), 4);
+        const auto count = static_cast<std::uint32_t>(forms.size());
+        std::memcpy(out, &count, 4);
+        std::memcpy(out + 4, forms.data(), forms.size() * sizeof(DollarForm));
+        if (!has_command(forms)) continue;
+        out = allocate(forms.size() * sizeof(CommandCell), alignof(CommandCell));
+        std::uninitialized_fill_n(reinterpret_cast<CommandCell*>(out), forms.size(),
                                   CommandCell{nullptr, arena_.get()});
-        offset += piece.forms * sizeof(CommandCell);
     }
-    return placed<Ref<Word>>(place);
+}
+
+Tree TreeMemory::finish(Place root) {
+    return Tree{arena_, Node(arena_->block.p, root)};
 }
 
 const Result<Tree, std::string>& parse_command_text(const CommandCell& cell,

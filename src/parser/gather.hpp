@@ -1,6 +1,6 @@
-// The stacks on which the parser gathers lists before it puts them into the tree. Copying
-// each finished list at its exact size keeps the tree's memory to what the tree holds (paid
-// for by the parse-only peak memory of bench/language.sh).
+// The stack on which the parser gathers lists of nodes before it writes them into the tree.
+// Writing each finished list at its exact size keeps the tree's memory to what the tree holds
+// (paid for by the parse-only peak memory of bench/language.sh).
 #pragma once
 
 #include <cstdlib>
@@ -49,29 +49,13 @@ private:
     std::size_t capacity_ = 0;
 };
 
-namespace gather_detail {
-// The list of the tree that holds items of type Item: references to nodes and words are read
-// out as nodes and words.
-template <class Item>
-struct ListOf {
-    using type = List<Item>;
-};
-template <class T>
-struct ListOf<Ref<T>> {
-    using type = RefList<T>;
-};
-}  // namespace gather_detail
-
-// A list as the parser gathers it. Its items wait at the top of a stack of their kind and are
-// put into the tree at their exact size once the list is complete: a list grown in the tree's
-// memory would leave its old storage behind there. Lists nest, and an inner list is complete
-// before its outer list goes on, so each list is a run at the top of its stack; the run is cut
-// off the stack when the Gather goes.
+// A list as the parser gathers it. Its items wait at the top of a stack and are written into
+// the tree once the list is complete, after the records of the items themselves. Lists nest,
+// and an inner list is complete before its outer list goes on, so each list is a run at the
+// top of the stack; the run is cut off the stack when the Gather goes.
 template <class Item>
 class Gather {
 public:
-    using ListType = typename gather_detail::ListOf<Item>::type;
-
     explicit Gather(GatherStack<Item>& stack) : stack_(stack), start_(stack.size()) {}
     ~Gather() { stack_.cut(start_); }
     Gather(const Gather&) = delete;
@@ -80,21 +64,15 @@ public:
     void add(const Item& item) { stack_.push_back(item); }
     std::size_t size() const { return stack_.size() - start_; }
     std::span<const Item> items() const { return {stack_.data() + start_, size()}; }
-    ListType take(TreeMemory& memory) const { return memory.copy<ListType>(items()); }
 
 private:
     GatherStack<Item>& stack_;
     std::size_t start_;
 };
 
-// One stack per kind of list item.
+// The places of the nodes of the lists being gathered.
 struct GatherStacks {
-    GatherStack<Ref<Node>> nodes;
-    GatherStack<Ref<Word>> words;
-    GatherStack<Assignment> assigns;
-    GatherStack<Redirect> redirects;
-    GatherStack<IfClause> clauses;
-    GatherStack<CaseArm> arms;
+    GatherStack<TreeMemory::Place> nodes;
 };
 
 }  // namespace kiln

@@ -1,6 +1,9 @@
-// The syntax tree: a variant of plain structs. A tree is written once, by the parser, into
-// memory of its own (see Tree), and read ever after: a node points at its children, and a
-// list or a text is a view of that memory. Nothing in a tree owns anything, so nothing in it
+// The syntax tree. A tree is written once, by the parser, into one block of memory of its
+// own (see Tree), and read ever after: each node is a record of bytes there, read out into the
+// plain structs below as the evaluator visits it. A record holds its words and names in
+// itself, and its child nodes by their places in the block, four bytes each: a tree is so
+// about three times the size of its text (paid for by the peak memory per byte of text of the
+// large-script shape of bench/language.sh). Nothing in a tree owns anything, so nothing in it
 // is ever destroyed one by one; a function body lives on by sharing the memory of its tree.
 #pragma once
 
@@ -11,118 +14,45 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <type_traits>
-#include <variant>
+#include <utility>
 
 #include "lexer/dollar.hpp"
 #include "lexer/token.hpp"
 
 namespace kiln {
 
-// A tree lies in one block of memory, and every reference inside it is the distance from the
-// reference to what it names, in four bytes: a reference holds wherever the block lies, and a
-// node costs half what it would with pointers (paid for by the peak memory per byte of text of
-// the large-script shape of bench/language.sh). While the parser builds a node on its own
-// stack, its references hold places in the block instead; TreeMemory turns them into distances
-// as it writes the node into the block. A reference is read only inside its tree.
-class TreeMemory;
-
 namespace tree_detail {
-inline std::uint32_t read_u32(const void* at) {
+inline std::uint32_t read_u32(const char* at) {
     std::uint32_t n;
     std::memcpy(&n, at, sizeof n);
     return n;
 }
-
-class RefBase {
-public:
-    explicit operator bool() const { return delta_ != 0; }
-
-protected:
-    const char* address() const {
-        return reinterpret_cast<const char*>(this) + static_cast<std::ptrdiff_t>(delta_);
-    }
-
-private:
-    friend class kiln::TreeMemory;
-    std::int32_t delta_ = 0;  // none when 0: nothing names itself
-};
+// A count or a length: one byte below 255, else 255 and four bytes.
+inline constexpr std::uint8_t kLongCount = 255;
+inline std::uint32_t read_count(const char*& at) {
+    const auto first = static_cast<std::uint8_t>(*at++);
+    if (first != kLongCount) return first;
+    const std::uint32_t n = read_u32(at);
+    at += 4;
+    return n;
+}
 }  // namespace tree_detail
 
-class Text;
-class Word;
-struct Node;
-
-// A reference to a node, or to the text of a name or of a word, which is read out as a Text or
-// a Word.
-template <class T>
-class Ref : public tree_detail::RefBase {
-public:
-    decltype(auto) operator*() const {
-        if constexpr (std::is_same_v<T, Node>) {
-            return *reinterpret_cast<const Node*>(address());
-        } else {
-            return T(address());
-        }
-    }
-    const T* operator->() const
-        requires std::is_same_v<T, Node>
-    {
-        return &**this;
-    }
-};
-
-// The items of a list: the count, then the items. Items are held in the list themselves, or,
-// for nodes and words, as references to them; either way they are read out as T.
-template <class T, class Item = T>
-class List : public tree_detail::RefBase {
-public:
-    class Iterator {
-    public:
-        explicit Iterator(const Item* at) : at_(at) {}
-        decltype(auto) operator*() const {
-            if constexpr (std::is_same_v<Item, T>) {
-                return *at_;
-            } else {
-                return **at_;
-            }
-        }
-        Iterator& operator++() {
-            ++at_;
-            return *this;
-        }
-        bool operator==(const Iterator& other) const { return at_ == other.at_; }
-
-    private:
-        const Item* at_;
-    };
-
-    Iterator begin() const { return Iterator(items()); }
-    Iterator end() const { return Iterator(items() + size()); }
-    std::size_t size() const { return *this ? tree_detail::read_u32(address()) : 0; }
-    bool empty() const { return !*this; }
-    decltype(auto) operator[](std::size_t i) const { return *Iterator(items() + i); }
-    decltype(auto) back() const { return (*this)[size() - 1]; }
-
-private:
-    const Item* items() const {
-        return *this ? reinterpret_cast<const Item*>(address() + 4) : nullptr;
-    }
-};
-
-template <class T>
-using RefList = List<T, Ref<T>>;
-
-// A name in the memory of its tree (a variable or a function), its length just before it.
+// A name (of a variable or a function): its length, then its bytes.
 class Text {
 public:
     Text() = default;
-    explicit Text(const char* at) : at_(at) {}  // at its length
+    explicit Text(const char* at) : at_(at) {}
 
     std::string_view view() const {
-        return at_ ? std::string_view(at_ + 4, tree_detail::read_u32(at_)) : std::string_view();
+        if (!at_) return {};
+        const char* bytes = at_;
+        const std::uint32_t size = tree_detail::read_count(bytes);
+        return {bytes, size};
     }
     operator std::string_view() const { return view(); }  // NOLINT: a name reads as text
+    // Where the bytes after the name begin.
+    const char* end() const { return view().data() + view().size(); }
 
 private:
     const char* at_ = nullptr;
@@ -195,6 +125,8 @@ public:
             return *this;
         }
         bool operator==(const Iterator& other) const { return at_ == other.at_; }
+        bool last() const { return last_; }
+        const char* next() const { return next_; }  // where the piece after this one lies
 
     private:
         void read();
@@ -254,107 +186,393 @@ inline void Word::Iterator::read() {
     next_ += forms * sizeof(CommandCell);
 }
 
+// Where a word ends: just past its last piece.
+inline const char* word_end(const char* at) {
+    Word::Iterator it(at);
+    while (!it.last())
+        ++it;
+    return it.next();
+}
+
+// The kinds of node, the first byte of each record; the bit kFlag carries a node's one flag
+// (`||` for AndOr, `until` for Loop).
+enum class NodeKind : std::uint8_t {
+    Empty,
+    Simple,
+    Pipeline,
+    AndOr,
+    Sequence,
+    Subshell,
+    Group,
+    If,
+    For,
+    Loop,
+    Case,
+    FunctionDef
+};
+inline constexpr std::uint8_t kNodeFlag = 0x80;
+
+// The items of a simple command, of a for-loop's list and of a case arm's patterns, each
+// after a byte that says what it is, in the order they were written; the byte kEnd ends them.
+namespace item_layout {
+inline constexpr std::uint8_t kWord = 0;
+inline constexpr std::uint8_t kAssignment = 1;
+inline constexpr std::uint8_t kRedirect = 2;  // | the operator << 2 | kHasFd
+inline constexpr std::uint8_t kHasFd = 0x10;  // four bytes of descriptor follow
+inline constexpr std::uint8_t kEnd = 0xff;
+inline std::uint8_t tag(std::uint8_t byte) {
+    return byte == kEnd ? kEnd : byte & 3;
+}
+// Where the item whose tag byte is at `at` ends.
+inline const char* item_end(const char* at) {
+    const auto byte = static_cast<std::uint8_t>(*at);
+    ++at;
+    if (tag(byte) == kAssignment) at = Text(at).end();
+    if (tag(byte) == kRedirect && (byte & kHasFd)) at += 4;
+    return word_end(at);
+}
+}  // namespace item_layout
+
 struct Assignment {
-    Ref<Text> name;   // a valid name
-    Ref<Word> value;  // unquoted text after '=', then the word's remaining segments
+    Text name;   // a valid name
+    Word value;  // unquoted text after '=', then the word's remaining segments
 };
 
 struct Redirect {
-    Ref<Word> target;
+    Word target;
     std::optional<std::uint32_t> fd;
     RedirOp op = RedirOp::Out;
 };
 
+// The items of one kind in a run of items (see item_layout), read out as T.
+template <class T>
+class Items {
+public:
+    class Iterator {
+    public:
+        explicit Iterator(const char* at) : at_(at) { settle(); }
+        T operator*() const;
+        Iterator& operator++() {
+            at_ = item_layout::item_end(at_);
+            settle();
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return at_ == other.at_; }
+
+    private:
+        // Steps over items of other kinds; null at the end.
+        void settle() {
+            while (at_) {
+                const std::uint8_t tag = item_layout::tag(static_cast<std::uint8_t>(*at_));
+                if (tag == item_layout::kEnd) {
+                    at_ = nullptr;
+                } else if (tag == kTag) {
+                    return;
+                } else {
+                    at_ = item_layout::item_end(at_);
+                }
+            }
+        }
+        const char* at_;
+    };
+
+    Items() = default;
+    explicit Items(const char* at) : at_(at) {}
+
+    Iterator begin() const { return Iterator(at_); }
+    Iterator end() const { return Iterator(nullptr); }
+    bool empty() const { return begin() == end(); }
+    std::size_t size() const {
+        std::size_t n = 0;
+        for (auto it = begin(); it != end(); ++it)
+            ++n;
+        return n;
+    }
+    T operator[](std::size_t i) const {
+        Iterator it = begin();
+        while (i-- > 0)
+            ++it;
+        return *it;
+    }
+
+private:
+    static constexpr std::uint8_t kTag = std::is_same_v<T, Word>         ? item_layout::kWord
+                                         : std::is_same_v<T, Assignment> ? item_layout::kAssignment
+                                                                         : item_layout::kRedirect;
+    const char* at_ = nullptr;  // the first item
+};
+
+template <>
+inline Word Items<Word>::Iterator::operator*() const {
+    return Word(at_ + 1);
+}
+template <>
+inline Assignment Items<Assignment>::Iterator::operator*() const {
+    const Text name(at_ + 1);
+    return Assignment{name, Word(name.end())};
+}
+template <>
+inline Redirect Items<Redirect>::Iterator::operator*() const {
+    const auto byte = static_cast<std::uint8_t>(*at_);
+    Redirect r;
+    r.op = static_cast<RedirOp>((byte >> 2) & 3);
+    const char* word = at_ + 1;
+    if (byte & item_layout::kHasFd) {
+        r.fd = tree_detail::read_u32(word);
+        word += 4;
+    }
+    r.target = Word(word);
+    return r;
+}
+
+// A node of a tree: where its record lies in the memory of its tree. Its kind and its parts
+// are read out by visit().
+class Node {
+public:
+    Node() = default;
+    Node(const char* base, std::uint32_t place) : base_(base), place_(place) {}
+
+    NodeKind kind() const {
+        return static_cast<NodeKind>(static_cast<std::uint8_t>(*record()) & ~kNodeFlag);
+    }
+    bool flag() const { return (static_cast<std::uint8_t>(*record()) & kNodeFlag) != 0; }
+    const char* record() const { return base_ + place_; }
+    // The node whose place is written at `at`.
+    Node at(const char* at) const { return {base_, tree_detail::read_u32(at)}; }
+    // What lies at the place written at `at`.
+    const char* follow(const char* at) const { return base_ + tree_detail::read_u32(at); }
+    explicit operator bool() const { return base_ != nullptr; }
+
+private:
+    const char* base_ = nullptr;
+    std::uint32_t place_ = 0;
+};
+
+// Nodes by their places: a count, then the places.
+class NodeList {
+public:
+    NodeList() = default;
+    NodeList(Node owner, const char* at) : owner_(owner) {
+        size_ = tree_detail::read_count(at);
+        places_ = at;
+    }
+    class Iterator {
+    public:
+        Iterator(Node owner, const char* at) : owner_(owner), at_(at) {}
+        Node operator*() const { return owner_.at(at_); }
+        Iterator& operator++() {
+            at_ += 4;
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return at_ == other.at_; }
+
+    private:
+        Node owner_;
+        const char* at_;
+    };
+    Iterator begin() const { return {owner_, places_}; }
+    Iterator end() const { return {owner_, places_ + 4 * size_}; }
+    std::size_t size() const { return size_; }
+    Node operator[](std::size_t i) const { return owner_.at(places_ + 4 * i); }
+    Node back() const { return (*this)[size_ - 1]; }
+
+private:
+    Node owner_;  // any node of the tree, for the places
+    const char* places_ = nullptr;
+    std::size_t size_ = 0;
+};
+
 struct Empty {};
 
-// Never all three lists empty.
+// Never all three lists empty. [kind, items]
 struct Simple {
-    List<Assignment> assigns;
-    RefList<Word> words;
-    List<Redirect> redirects;
+    Items<Assignment> assigns;
+    Items<Word> words;
+    Items<Redirect> redirects;
 };
 
+// [kind, count, places]
 struct Pipeline {
-    RefList<Node> stages;  // two or more
+    NodeList stages;  // two or more
 };
 
-// `a && b || c` nests to the left: AndOr(AndOr(a, b), c).
+// `a && b || c` nests to the left: AndOr(AndOr(a, b), c). [kind | flag for `||`, left, right]
 struct AndOr {
-    Ref<Node> left;
-    Ref<Node> right;
+    Node left;
+    Node right;
     bool is_or = false;
 };
 
+// [kind, count, places]
 struct Sequence {
-    RefList<Node> items;  // two or more
+    NodeList items;  // two or more
 };
 
+// [kind, body]
 struct Subshell {
-    Ref<Node> body;
+    Node body;
 };
 
+// [kind, body]
 struct Group {
-    Ref<Node> body;
-};
-
-struct IfClause;
-
-// `if a; then b; elif c; then d; else e; fi`: the clauses (a, b) and (c, d), then e.
-struct If {
-    List<IfClause> clauses;  // the `if` clause, then each `elif`
-    Ref<Node> else_body;     // absent without `else`
-};
-
-struct For {
-    Ref<Text> var;
-    RefList<Word> words;  // empty: iterate over the positional parameters
-    Ref<Node> body;
-};
-
-// `while` and `until`.
-struct Loop {
-    Ref<Node> cond;
-    Ref<Node> body;
-    bool until = false;
-};
-
-struct CaseArm;
-
-struct Case {
-    Ref<Word> word;
-    List<CaseArm> arms;
-};
-
-struct FunctionDef {
-    Ref<Text> name;
-    Ref<Node> body;
-};
-
-struct Node {
-    std::variant<Empty, Simple, Pipeline, AndOr, Sequence, Subshell, Group, If, For, Loop, Case,
-                 FunctionDef>
-        v;
+    Node body;
 };
 
 struct IfClause {
-    Ref<Node> cond;
-    Ref<Node> body;
+    Node cond;
+    Node body;
 };
 
+// The clauses of an If: a count, then each clause's condition and body.
+class IfClauses {
+public:
+    IfClauses() = default;
+    IfClauses(Node owner, const char* at) : list_(owner, at) {}
+    class Iterator {
+    public:
+        explicit Iterator(NodeList::Iterator at) : at_(at) {}
+        IfClause operator*() const {
+            NodeList::Iterator body = at_;
+            return {*at_, *++body};
+        }
+        Iterator& operator++() {
+            ++++at_;
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return at_ == other.at_; }
+
+    private:
+        NodeList::Iterator at_;
+    };
+    Iterator begin() const { return Iterator(list_.begin()); }
+    Iterator end() const { return Iterator(list_.end()); }
+    std::size_t size() const { return list_.size() / 2; }
+
+private:
+    NodeList list_;  // counted in places: two for each clause
+};
+
+// `if a; then b; elif c; then d; else e; fi`: the clauses (a, b) and (c, d), then e.
+// [kind, else or 0, count of places, clauses]
+struct If {
+    IfClauses clauses;  // the `if` clause, then each `elif`
+    Node else_body;     // none without `else`
+};
+
+// [kind, body, name, items]
+struct For {
+    Text var;
+    Items<Word> words;  // empty: iterate over the positional parameters
+    Node body;
+};
+
+// `while` and `until`. [kind | flag for `until`, cond, body]
+struct Loop {
+    Node cond;
+    Node body;
+    bool until = false;
+};
+
+// [body, items]
 struct CaseArm {
-    RefList<Word> patterns;  // at least one
-    Ref<Node> body;          // Empty for an arm with no commands
+    Items<Word> patterns;  // at least one
+    Node body;             // Empty for an arm with no commands
 };
 
-static_assert(std::is_trivially_copyable_v<Node> && std::is_trivially_destructible_v<Node>);
-static_assert(sizeof(Node) <= 16, "a node is at most three references and its kind");
+// The arms of a Case: a count, then the places of the arms.
+class CaseArms {
+public:
+    CaseArms() = default;
+    CaseArms(Node owner, const char* at) : list_(owner, at) {}
+    class Iterator {
+    public:
+        explicit Iterator(NodeList::Iterator at) : at_(at) {}
+        CaseArm operator*() const {
+            const Node arm = *at_;
+            return {Items<Word>(arm.record() + 4), arm.at(arm.record())};
+        }
+        Iterator& operator++() {
+            ++at_;
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return at_ == other.at_; }
+
+    private:
+        NodeList::Iterator at_;
+    };
+    Iterator begin() const { return Iterator(list_.begin()); }
+    Iterator end() const { return Iterator(list_.end()); }
+
+private:
+    NodeList list_;  // the places of the arms
+};
+
+// [kind, arms, word], the arms a count and their places
+struct Case {
+    Word word;
+    CaseArms arms;
+};
+
+// [kind, body, name]
+struct FunctionDef {
+    Text name;
+    Node body;
+};
+
+// Reads the node's record out as the struct of its kind and calls `f` with it.
+template <class F>
+decltype(auto) visit(const Node& node, F&& f) {
+    const char* at = node.record() + 1;
+    switch (node.kind()) {
+        case NodeKind::Empty:
+            return f(Empty{});
+        case NodeKind::Simple:
+            return f(Simple{Items<Assignment>(at), Items<Word>(at), Items<Redirect>(at)});
+        case NodeKind::Pipeline:
+            return f(Pipeline{NodeList(node, at)});
+        case NodeKind::AndOr:
+            return f(AndOr{node.at(at), node.at(at + 4), node.flag()});
+        case NodeKind::Sequence:
+            return f(Sequence{NodeList(node, at)});
+        case NodeKind::Subshell:
+            return f(Subshell{node.at(at)});
+        case NodeKind::Group:
+            return f(Group{node.at(at)});
+        case NodeKind::If:
+            return f(If{IfClauses(node, at + 4),
+                        tree_detail::read_u32(at) != 0 ? node.at(at) : Node()});
+        case NodeKind::For: {
+            const Text var(at + 4);
+            return f(For{var, Items<Word>(var.end()), node.at(at)});
+        }
+        case NodeKind::Loop:
+            return f(Loop{node.at(at), node.at(at + 4), node.flag()});
+        case NodeKind::Case:
+            return f(Case{Word(at + 4), CaseArms(node, node.follow(at))});
+        case NodeKind::FunctionDef:
+            return f(FunctionDef{Text(at + 4), node.at(at)});
+    }
+    return f(Empty{});
+}
+
+// The node read out as a T, when it is one.
+template <class T>
+std::optional<T> as(const Node& node) {
+    return visit(node, [](const auto& kind) -> std::optional<T> {
+        if constexpr (std::is_same_v<std::decay_t<decltype(kind)>, T>) {
+            return kind;
+        } else {
+            return std::nullopt;
+        }
+    });
+}
 
 // A parsed tree: its root and the memory that holds the root and everything below it. A
 // copy shares the memory, so a function body kept as a tree of its own keeps its text alive
 // for as long as the function is defined.
 struct Tree {
     std::shared_ptr<const void> memory;
-    const Node* root = nullptr;
+    Node root;
 };
 
 // True for a non-empty run of ASCII letters, digits and '_' not starting with a digit.

@@ -18,7 +18,9 @@
 namespace kiln {
 namespace {
 
-using Parsed = Result<Node, std::string>;
+using Place = TreeMemory::Place;
+// The place of the node's record in the tree, or the error.
+using Parsed = Result<Place, std::string>;
 using Error = Unexpected<std::string>;
 using Stops = std::span<const Keyword>;
 
@@ -138,16 +140,14 @@ private:
         advance();
         return &taken_;
     }
-    // The node written into the tree, for a node or a list to refer to.
-    Ref<Node> make(const Node& node) { return memory_.make(node); }
-    // The tree's copy of a word, whose first `skip` bytes are left out.
-    Ref<Word> copy_word(const TokSegs& segs, std::size_t skip = 0);
-    // Consumes the next token, which must be a word, and copies it into the tree.
-    Ref<Word> take_word() {
-        const Ref<Word> word = copy_word(std::get<TokWord>(tokens_.front()).segs);
+    // Consumes the next token, which must be a word, and writes it into the tree as an item.
+    void take_word_item() {
+        memory_.put_byte(item_layout::kWord);
+        memory_.put_word(std::get<TokWord>(tokens_.front()).segs);
         advance();
-        return word;
     }
+    // A list's node: its only item, or a Sequence of its items.
+    Place list_node(const Gather<Place>& items);
     // The keyword `word` next: consumed and true. Otherwise false, and missing(word) is the
     // error "expected '{word}', found {token}".
     [[gnu::noinline]] bool expect_keyword(Keyword word);
@@ -168,11 +168,11 @@ private:
     [[gnu::noinline]] Parsed parse_for();
     [[gnu::noinline]] Parsed parse_loop(bool until);
     [[gnu::noinline]] Parsed parse_case();
-    [[gnu::noinline]] Result<CaseArm, std::string> parse_case_arm();
-    [[gnu::noinline]] Result<RefList<Word>, std::string> parse_case_patterns();
+    [[gnu::noinline]] Parsed parse_case_arm();
+    [[gnu::noinline]] Result<void, std::string> parse_case_patterns();
     [[gnu::noinline]] Parsed parse_simple();
-    [[gnu::noinline]] Result<Redirect, std::string> parse_redirect();
-    [[gnu::noinline]] Parsed parse_function_def(Ref<Text> name);
+    [[gnu::noinline]] Result<void, std::string> parse_redirect();
+    [[gnu::noinline]] Parsed parse_function_def(std::string_view name);
 };
 
 Keyword Parser::peek_keyword() const {
@@ -185,8 +185,11 @@ Keyword Parser::peek_keyword() const {
     return keyword_;
 }
 
-Ref<Word> Parser::copy_word(const TokSegs& segs, std::size_t skip) {
-    return memory_.copy(segs, skip);
+Place Parser::list_node(const Gather<Place>& items) {
+    if (items.size() == 1) return items.items()[0];
+    const Place node = memory_.begin(NodeKind::Sequence);
+    memory_.put_places(items.items());
+    return node;
 }
 
 bool Parser::expect_keyword(Keyword word) {
@@ -214,26 +217,18 @@ bool Parser::list_at_end(Stops stops) const {
 }
 
 // list: newline* (and_or ((';' | '&' | newline)+ and_or)*)? -- ends before a stop word
-// The one node of the list: Empty, its only item, or a Sequence. The first item waits to be
-// written into the tree until a second one makes the list a Sequence.
 Parsed Parser::parse_list(Stops stops) {
-    Gather<Ref<Node>> items(stacks_.nodes);
-    Node first{Empty{}};
-    for (bool more = false;; more = true) {
+    Gather<Place> items(stacks_.nodes);
+    while (true) {
         skip_newlines();
         if (list_at_end(stops)) break;
         Parsed item = parse_and_or();
         if (!item) return item;
-        if (!more) {
-            first = *item;
-        } else {
-            if (items.size() == 0) items.add(make(first));
-            items.add(make(*item));
-        }
+        items.add(*item);
         if (!skip_separators() || list_at_end(stops)) break;
     }
-    if (items.size() == 0) return first;
-    return Node{Sequence{items.take(memory_)}};
+    if (items.size() == 0) return memory_.begin(NodeKind::Empty);
+    return list_node(items);
 }
 
 // and_or: pipeline (('&&' | '||') newline* pipeline)* -- nesting to the left
@@ -255,7 +250,10 @@ Parsed Parser::parse_and_or() {
             left = std::move(right);
             break;
         }
-        *left = Node{AndOr{make(*left), make(*right), is_or}};
+        const Place node = memory_.begin(NodeKind::AndOr, is_or);
+        memory_.put_place(*left);
+        memory_.put_place(*right);
+        *left = node;
     }
     // Every path returns the one named result, which is then built in the caller's place
     // instead of moved there.
@@ -266,8 +264,8 @@ Parsed Parser::parse_and_or() {
 Parsed Parser::parse_pipeline() {
     Parsed result = parse_command();
     if (result && peek_is<tok::Pipe>()) {
-        Gather<Ref<Node>> stages(stacks_.nodes);
-        stages.add(make(*result));
+        Gather<Place> stages(stacks_.nodes);
+        stages.add(*result);
         while (accept<tok::Pipe>()) {
             skip_newlines();
             Parsed next = parse_command();
@@ -275,9 +273,10 @@ Parsed Parser::parse_pipeline() {
                 result = std::move(next);
                 return result;
             }
-            stages.add(make(*next));
+            stages.add(*next);
         }
-        *result = Node{Pipeline{stages.take(memory_)}};
+        *result = memory_.begin(NodeKind::Pipeline);
+        memory_.put_places(stages.items());
     }
     return result;  // one named result on every path, as in parse_and_or
 }
@@ -303,7 +302,9 @@ Parsed Parser::parse_subshell() {
     Parsed body = parse_list({});
     if (!body) return body;
     if (!accept<tok::RParen>()) return error_found(render_token(tok::RParen{}), peek());
-    return Node{Subshell{make(*body)}};
+    const Place node = memory_.begin(NodeKind::Subshell);
+    memory_.put_place(*body);
+    return node;
 }
 
 // group: '{' list '}'
@@ -312,31 +313,33 @@ Parsed Parser::parse_group() {
     Parsed body = parse_list({});
     if (!body) return body;
     if (!accept<tok::RBrace>()) return error_found("'}'", peek());
-    return Node{Group{make(*body)}};
+    const Place node = memory_.begin(NodeKind::Group);
+    memory_.put_place(*body);
+    return node;
 }
 
 // if: 'if' list 'then' list ('elif' list 'then' list)* ('else' list)? 'fi'
 Parsed Parser::parse_if() {
     if (!expect_keyword(Keyword::If)) return missing(Keyword::If);
-    Parsed part = Node{};
-    Gather<IfClause> clauses(stacks_.clauses);
+    Parsed part = Place{};
+    Gather<Place> clauses(stacks_.nodes);  // each clause's condition and body
     do {
-        IfClause clause;
         if (!(part = parse_list(kThen))) return part;
-        clause.cond = make(*part);
+        clauses.add(*part);
         if (!expect_keyword(Keyword::Then)) return missing(Keyword::Then);
         if (!(part = parse_list(kThenBody))) return part;
-        clause.body = make(*part);
-        clauses.add(clause);
+        clauses.add(*part);
     } while (expect_keyword(Keyword::Elif));
-    If node;
-    node.clauses = clauses.take(memory_);
+    Place else_body = 0;
     if (expect_keyword(Keyword::Else)) {
         if (!(part = parse_list(kFi))) return part;
-        node.else_body = make(*part);
+        else_body = *part;
     }
     if (!expect_keyword(Keyword::Fi)) return missing(Keyword::Fi);
-    return Node{node};
+    const Place node = memory_.begin(NodeKind::If);
+    memory_.put_place(else_body);
+    memory_.put_places(clauses.items());
+    return node;
 }
 
 // for: 'for' name ('in' word*)? (';' | newline)* 'do' list 'done'
@@ -346,22 +349,22 @@ Parsed Parser::parse_for() {
     auto* var_word = var ? std::get_if<TokWord>(var) : nullptr;
     if (!var_word) return error("expected variable after 'for'");
     if (!is_plain_name(var_word->segs)) return error("invalid for-loop variable");
-    For node;
-    node.var = memory_.copy(var_word->segs[0].text);
+    const Place node = memory_.begin(NodeKind::For);
+    const Place body_slot = memory_.reserve_place();
+    memory_.put_text(var_word->segs[0].text);
     if (expect_keyword(Keyword::In)) {
-        Gather<Ref<Word>> words(stacks_.words);
         while (peek_is<TokWord>())
-            words.add(take_word());
-        node.words = words.take(memory_);
+            take_word_item();
     }
+    memory_.put_byte(item_layout::kEnd);
     while (accept<tok::Semi>() || accept<tok::Newline>()) {
     }
     if (!expect_keyword(Keyword::Do)) return missing(Keyword::Do);
     Parsed body = parse_list(kDone);
     if (!body) return body;
     if (!expect_keyword(Keyword::Done)) return missing(Keyword::Done);
-    node.body = make(*body);
-    return Node{node};
+    memory_.patch(body_slot, *body);
+    return node;
 }
 
 // loop: ('while' | 'until') list 'do' list 'done'
@@ -374,7 +377,10 @@ Parsed Parser::parse_loop(bool until) {
     Parsed body = parse_list(kDone);
     if (!body) return body;
     if (!expect_keyword(Keyword::Done)) return missing(Keyword::Done);
-    return Node{Loop{make(*cond), make(*body), until}};
+    const Place node = memory_.begin(NodeKind::Loop, until);
+    memory_.put_place(*cond);
+    memory_.put_place(*body);
+    return node;
 }
 
 // case: 'case' word 'in' newline* (case_arm newline*)* 'esac'
@@ -383,116 +389,125 @@ Parsed Parser::parse_case() {
     Token* subject = next_token();
     auto* subject_word = subject ? std::get_if<TokWord>(subject) : nullptr;
     if (!subject_word) return error("expected word after 'case'");
-    Case node;
-    node.word = copy_word(subject_word->segs);
+    const Place node = memory_.begin(NodeKind::Case);
+    const Place arms_slot = memory_.reserve_place();
+    memory_.put_word(subject_word->segs);
     if (!expect_keyword(Keyword::In)) return missing(Keyword::In);
     skip_newlines();
-    Gather<CaseArm> arms(stacks_.arms);
+    Gather<Place> arms(stacks_.nodes);
     while (peek() && peek_keyword() != Keyword::Esac) {
-        auto arm = parse_case_arm();
-        if (!arm) return fail(std::move(arm).error());
+        Parsed arm = parse_case_arm();
+        if (!arm) return arm;
         arms.add(*arm);
         skip_newlines();
     }
     if (!expect_keyword(Keyword::Esac)) return missing(Keyword::Esac);
-    node.arms = arms.take(memory_);
-    return Node{node};
+    memory_.patch(arms_slot, memory_.here());
+    memory_.put_places(arms.items());
+    return node;
 }
 
 // case_arm: patterns (and_or (';' | '&' | newline)*)* ';;'? -- the last arm needs no ';;'.
-Result<CaseArm, std::string> Parser::parse_case_arm() {
-    CaseArm arm;
-    auto patterns = parse_case_patterns();
-    if (!patterns) return fail(std::move(patterns).error());
-    arm.patterns = *patterns;
-    Gather<Ref<Node>> items(stacks_.nodes);
-    Node first{Empty{}};
-    for (bool more = false;; more = true) {
+// The arm's record: the place of its body, then its patterns as items.
+Parsed Parser::parse_case_arm() {
+    const Place arm = memory_.reserve_place();
+    if (auto patterns = parse_case_patterns(); !patterns) return fail(std::move(patterns).error());
+    Gather<Place> items(stacks_.nodes);
+    while (true) {
         skip_newlines();
         if (accept<tok::DSemi>() || !peek() || peek_keyword() == Keyword::Esac) break;
         Parsed item = parse_and_or();
-        if (!item) return fail(std::move(item).error());
-        if (!more) {
-            first = *item;
-        } else {
-            if (items.size() == 0) items.add(make(first));
-            items.add(make(*item));
-        }
+        if (!item) return item;
+        items.add(*item);
         skip_separators();
         if (accept<tok::DSemi>()) break;
     }
-    arm.body = make(items.size() == 0 ? first : Node{Sequence{items.take(memory_)}});
+    memory_.patch(arm, items.size() == 0 ? memory_.begin(NodeKind::Empty) : list_node(items));
     return arm;
 }
 
 // patterns: '('? word ('|' word)* ')'
-Result<RefList<Word>, std::string> Parser::parse_case_patterns() {
-    Gather<Ref<Word>> patterns(stacks_.words);
+Result<void, std::string> Parser::parse_case_patterns() {
     accept<tok::LParen>();
     while (true) {
-        Token* pattern = next_token();
-        auto* word = pattern ? std::get_if<TokWord>(pattern) : nullptr;
-        if (!word) return error_found("case pattern", pattern);
-        patterns.add(copy_word(word->segs));
-        if (accept<tok::RParen>()) return patterns.take(memory_);
+        const Token* pattern = peek();
+        if (!pattern || !std::holds_alternative<TokWord>(*pattern)) {
+            return error_found("case pattern", next_token());
+        }
+        take_word_item();
+        if (accept<tok::RParen>()) break;
         if (!accept<tok::Pipe>()) return error_found("'|' or ')' in case", peek());
     }
+    memory_.put_byte(item_layout::kEnd);
+    return {};
 }
 
 // simple: (assignment | redirect)* (word | redirect)* | name '(' ')' newline* command
+// The record holds its items in the order they were written.
 Parsed Parser::parse_simple() {
-    Gather<Assignment> assigns(stacks_.assigns);
-    Gather<Ref<Word>> words(stacks_.words);
-    Gather<Redirect> redirects(stacks_.redirects);
+    const Place node = memory_.begin(NodeKind::Simple);
+    bool any = false;   // an item was written
+    bool words = false;  // a word was, after which `NAME=` is a word too
     while (const Token* t = peek()) {
         if (std::holds_alternative<tok::Redir>(*t)) {
-            auto redirect = parse_redirect();
-            if (!redirect) return fail(std::move(redirect).error());
-            redirects.add(*redirect);
+            if (auto redirect = parse_redirect(); !redirect) return fail(std::move(redirect).error());
+            any = true;
             continue;
         }
         if (!std::holds_alternative<TokWord>(*t)) break;
-        if (words.size() > 0) {
-            words.add(take_word());
+        any = true;
+        if (words) {
+            take_word_item();
             continue;
         }
         const TokSegs word = std::move(std::get<TokWord>(tokens_.front()).segs);
         advance();
         if (peek_is<tok::LParen>() && is_plain_name(word)) {
-            // What was collected before the name has no place in a definition.
-            return parse_function_def(memory_.copy(word[0].text));
+            // What was written before the name has no place in a definition.
+            memory_.rewind(node);
+            return parse_function_def(word[0].text);
         }
         if (const std::size_t name_length = assignment_name_length(word)) {
             // The word itself becomes the value once its first segment loses `NAME=`.
-            const Ref<Text> name = memory_.copy(std::string_view(word[0].text).substr(0, name_length));
-            assigns.add(Assignment{name, copy_word(word, name_length + 1)});
+            memory_.put_byte(item_layout::kAssignment);
+            memory_.put_text(std::string_view(word[0].text).substr(0, name_length));
+            memory_.put_word(word, name_length + 1);
         } else {
-            words.add(copy_word(word));
+            memory_.put_byte(item_layout::kWord);
+            memory_.put_word(word);
+            words = true;
         }
     }
-    if (assigns.size() == 0 && words.size() == 0 && redirects.size() == 0) {
-        return error("empty command");
-    }
-    return Node{Simple{assigns.take(memory_), words.take(memory_), redirects.take(memory_)}};
+    if (!any) return error("empty command");
+    memory_.put_byte(item_layout::kEnd);
+    return node;
 }
 
 // redirect: REDIR word
-Result<Redirect, std::string> Parser::parse_redirect() {
+Result<void, std::string> Parser::parse_redirect() {
     const tok::Redir op = std::get<tok::Redir>(*next_token());
     Token* target = next_token();
     auto* word = target ? std::get_if<TokWord>(target) : nullptr;
     if (!word) return error_found("redirection target", target);
-    return Redirect{copy_word(word->segs), op.fd, op.op};
+    memory_.put_byte(item_layout::kRedirect | static_cast<std::uint8_t>(op.op) << 2 |
+                     (op.fd ? item_layout::kHasFd : 0));
+    if (op.fd) memory_.put_place(*op.fd);
+    memory_.put_word(word->segs);
+    return {};
 }
 
 // function_def: name '(' ')' newline* command
-Parsed Parser::parse_function_def(Ref<Text> name) {
+Parsed Parser::parse_function_def(std::string_view name) {
     advance();  // skip '('
     if (!accept<tok::RParen>()) return error_found(render_token(tok::RParen{}), peek());
     skip_newlines();
+    const Place node = memory_.begin(NodeKind::FunctionDef);
+    const Place body_slot = memory_.reserve_place();
+    memory_.put_text(name);
     Parsed body = parse_command();
     if (!body) return body;
-    return Node{FunctionDef{name, make(*body)}};
+    memory_.patch(body_slot, *body);
+    return node;
 }
 
 }  // namespace

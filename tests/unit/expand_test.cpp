@@ -48,7 +48,8 @@ protected:
     std::string fields(std::string_view text) {
         std::string out;
         const auto tree = parse_text(text);
-        for (const Word& word : std::get<Simple>(tree->root->v).words)
+        const Items<Word> words = as<Simple>(tree->root)->words;
+        for (const Word& word : words)
             for (const std::string& f : expand_word(state_, word))
                 out += "[" + f + "]";
         return out;
@@ -99,7 +100,7 @@ TEST_F(Expand, Fields) {
 TEST_F(Expand, SingleStringAndDollarForms) {
     const std::string home = kHome;
     const auto single = [&](std::string_view text) {
-        return expand_word_single(state_, std::get<Simple>(parse_text(text)->root->v).words[0]);
+        return expand_word_single(state_, as<Simple>(parse_text(text)->root)->words[0]);
     };
     EXPECT_EQ(single("$X'$X'"), "a  b$X");
     EXPECT_EQ(single("~/bin"), home + "/bin");

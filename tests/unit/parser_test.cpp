@@ -14,7 +14,7 @@ std::string tree(std::string_view text) {
     auto tokens = tokenize(text);
     if (!tokens) return "lex error: " + tokens.error();
     auto node = parse(std::move(*tokens));
-    return node ? dump_node(*node->root) : "error: " + node.error();
+    return node ? dump_node(node->root) : "error: " + node.error();
 }
 
 std::string repeat(std::string_view piece, int times) {
@@ -74,7 +74,7 @@ TEST(Parser, Trees) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(tree(c.input), c.expected) << "input: " << c.input;
-    EXPECT_EQ(dump_node(*parse({tok::Newline{}, tok::Newline{}})->root), "Empty");
+    EXPECT_EQ(dump_node(parse({tok::Newline{}, tok::Newline{}})->root), "Empty");
     EXPECT_TRUE(is_valid_name("_") && is_valid_name("a1_B"));
     EXPECT_FALSE(is_valid_name("") || is_valid_name("1a") || is_valid_name("a-b") ||
                  is_valid_name("\xC3\xA9"));
@@ -86,8 +86,7 @@ TEST(Parser, NestingIsBounded) {
     const int inner = kMaxParseDepth - 1;  // the innermost simple command takes the last level
     auto node = parse(*tokenize(repeat("(", inner) + "a" + repeat(")", inner)));
     ASSERT_TRUE(node) << node.error();
-    const Node copy = *node->root;
-    EXPECT_TRUE(std::holds_alternative<Subshell>(copy.v));
+    EXPECT_TRUE(as<Subshell>(node->root));
     EXPECT_EQ(tree(repeat("(", inner + 1) + "a" + repeat(")", inner + 1)),
               "error: nesting too deep");
     EXPECT_EQ(tree(repeat("{ ", inner) + "a" + repeat("; }", inner)).substr(0, 12), "Group(Group(");
@@ -108,10 +107,10 @@ TEST(Parser, VeryDeepInputFailsCleanly) {
 
 // Long lists and pipelines need no deep recursion.
 TEST(Parser, LargeInputParses) {
-    EXPECT_EQ(std::get<Sequence>(parse(*tokenize(repeat("a;", 500'000)))->root->v).items.size(),
+    EXPECT_EQ(as<Sequence>(parse(*tokenize(repeat("a;", 500'000)))->root)->items.size(),
               500'000u);
     EXPECT_EQ(
-        std::get<Pipeline>(parse(*tokenize(repeat("a|", 200'000) + "a"))->root->v).stages.size(),
+        as<Pipeline>(parse(*tokenize(repeat("a|", 200'000) + "a"))->root)->stages.size(),
         200'001u);
     EXPECT_EQ(tree(std::string(1'000'000, ';')), "error: empty command");
 }
