@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "parser/parser.hpp"
+#include "platform/platform.hpp"
 
 namespace kiln {
 namespace {
@@ -32,15 +33,16 @@ public:
     BlockCache() = default;
     BlockCache(const BlockCache&) = delete;
     BlockCache& operator=(const BlockCache&) = delete;
-    ~BlockCache() { std::free(kept_.p); }
+    ~BlockCache() { platform::free_block(kept_.p, kept_.size); }
 
     Block take() { return std::exchange(kept_, {}); }
     void give(Block block) {
         if (block.size > kMaxKept || block.size <= kept_.size) {
-            std::free(block.p);
+            platform::free_block(block.p, block.size);
             return;
         }
-        std::free(std::exchange(kept_, block).p);
+        const Block old = std::exchange(kept_, block);
+        platform::free_block(old.p, old.size);
     }
 
 private:
@@ -113,8 +115,7 @@ char* TreeMemory::allocate(std::size_t size, std::size_t align) {
         std::size_t grown = std::max<std::size_t>(arena.block.size, 4096);
         while (grown < place + size)
             grown = std::min(grown + grown / 2, kMaxBlock);
-        // A large block grows by remapping its pages, not by copying them.
-        void* p = std::realloc(arena.block.p, grown);
+        void* p = platform::resize_block(arena.block.p, arena.block.size, grown);
         if (!p) throw std::bad_alloc();
         arena.block = {static_cast<char*>(p), grown};
     }

@@ -11,11 +11,12 @@
 
 #include "parser/arena.hpp"
 #include "parser/node.hpp"
+#include "platform/platform.hpp"
 
 namespace kiln {
 
 // The items of the lists being gathered, of one kind, in one block of their own that grows by
-// std::realloc, which moves a large block by remapping its pages instead of copying them.
+// platform::resize_block, which moves a large block by its pages instead of copying them.
 template <class T>
 class GatherStack {
     static_assert(std::is_trivially_copyable_v<T>);
@@ -24,7 +25,7 @@ public:
     GatherStack() = default;
     GatherStack(const GatherStack&) = delete;
     GatherStack& operator=(const GatherStack&) = delete;
-    ~GatherStack() { std::free(items_); }
+    ~GatherStack() { platform::free_block(items_, capacity_ * sizeof(T)); }
 
     std::size_t size() const { return size_; }
     const T* data() const { return items_; }
@@ -38,7 +39,7 @@ public:
 private:
     void grow() {
         const std::size_t capacity = capacity_ == 0 ? 64 : capacity_ * 2;
-        void* grown = std::realloc(static_cast<void*>(items_), capacity * sizeof(T));
+        void* grown = platform::resize_block(items_, capacity_ * sizeof(T), capacity * sizeof(T));
         if (!grown) throw std::bad_alloc();
         items_ = static_cast<T*>(grown);
         capacity_ = capacity;

@@ -235,6 +235,15 @@ bool may_hold(std::size_t more);
 // limit of its own (the fuzz targets under the fuzzer's).
 void cap_memory(std::uint64_t bytes);
 
+// A block of memory for a structure of one piece that may grow large (a parsed tree, the
+// lists gathered for it): `block`, holding `size` bytes, resized to `new_size` bytes, its
+// bytes kept; null when there is no memory for it, `block` then as it was. A block resized
+// from null is new; one grown large moves by its pages instead of being copied where the
+// system can, and leaves no freed copy behind in the heap. Freed only by free_block, given
+// its size.
+void* resize_block(void* block, std::size_t size, std::size_t new_size);
+void free_block(void* block, std::size_t size);
+
 // Growth to this size and beyond asks may_hold first; smaller buffers never do.
 inline constexpr std::size_t kBoundedFrom = std::size_t{1} << 20;
 
