@@ -133,19 +133,29 @@ std::optional<DollarForm> next_dollar_form(std::string_view text, std::size_t po
     }
 }
 
-bool has_typed_pattern_chars(std::string_view text) {
-    const auto any_pattern_char = [](std::string_view part) {
-        return std::any_of(part.begin(), part.end(),
-                           [](char c) { return c == '*' || c == '?' || c == '['; });
-    };
-    if (!any_pattern_char(text)) return false;
-    std::size_t i = 0;
-    for (auto form = next_dollar_form(text, 0, false); form;
-         form = next_dollar_form(text, i, false)) {
-        if (any_pattern_char(text.substr(i, form->start - i))) return true;
-        i = form->end;
+bool read_dollar_forms(std::string_view text, bool quoted, std::span<const DollarForm> commands,
+                       std::vector<DollarForm>& out) {
+    if (text.size() > UINT32_MAX) text = text.substr(0, UINT32_MAX);
+    const auto pattern_char = [](char c) { return c == '*' || c == '?' || c == '['; };
+    bool pattern = false;
+    std::size_t from = 0;  // the end of the last form
+    for (std::size_t pos = text.find('$'); pos != std::string_view::npos && pos + 1 < text.size();
+         pos = text.find('$', pos)) {
+        while (!commands.empty() && commands.front().start < pos)
+            commands = commands.subspan(1);
+        const bool known = !commands.empty() && commands.front().start == pos;
+        const DollarForm form = known ? commands.front() : read_form(text, pos, quoted);
+        if (form.end == pos + 1) {  // a literal '$'; the reading goes on after it
+            ++pos;
+            continue;
+        }
+        pattern = pattern || std::any_of(text.begin() + static_cast<std::ptrdiff_t>(from),
+                                         text.begin() + form.start, pattern_char);
+        out.push_back(form);
+        from = pos = form.end;
     }
-    return any_pattern_char(text.substr(i));
+    return pattern ||
+           std::any_of(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), pattern_char);
 }
 
 }  // namespace kiln

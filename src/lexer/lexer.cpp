@@ -47,6 +47,15 @@ bool is_escapable(char32_t cp) {
     return is_unicode_space(cp) || kPunct.find(cp) != std::u32string_view::npos;
 }
 
+// Notes a command substitution of `length` bytes taken into a piece's text at `at`, for the
+// tree to know its end without reading it again; one past the offsets' reach is read again.
+void record_command(std::vector<DollarForm>& commands, std::size_t at, std::size_t length) {
+    if (at + length > UINT32_MAX) return;
+    commands.push_back(DollarForm{static_cast<std::uint32_t>(at),
+                                  static_cast<std::uint32_t>(at + length),
+                                  DollarForm::Kind::Command});
+}
+
 // A `{` with no word in progress is a brace only when a separator follows it.
 bool is_brace_follower(char c) {
     switch (c) {
@@ -103,9 +112,10 @@ public:
 private:
     std::string_view text_;
     std::size_t pos_ = 0;
-    std::string pending_;             // the current unquoted run of the word being built
-    std::uint8_t pending_marks_ = 0;  // SegMarks of pending_
-    TokSegs segs_;                    // finished segments of that word
+    std::string pending_;                       // the current unquoted run of the word being built
+    std::uint8_t pending_marks_ = 0;            // SegMarks of pending_
+    std::vector<DollarForm> pending_commands_;  // the command substitutions in pending_
+    TokSegs segs_;                              // finished segments of that word
     bool in_word_ = false;
     bool done_ = false;  // the last word was ended, or an error stopped the scan
     std::optional<std::string> error_;
@@ -122,9 +132,11 @@ private:
 
     void flush_pending() {
         if (pending_.empty()) return;
-        segs_.push_back(TokSeg{std::move(pending_), Quote::None, pending_marks_});
+        segs_.push_back(
+            TokSeg{std::move(pending_), Quote::None, pending_marks_, std::move(pending_commands_)});
         pending_.clear();
         pending_marks_ = 0;
+        pending_commands_.clear();
     }
 
     void end_word() {
@@ -132,9 +144,11 @@ private:
         // Most words are one unquoted run: it becomes the word's only segment directly.
         if (segs_.empty() && !pending_.empty()) {
             emit(std::in_place_type<TokWord>,
-                 TokSegs(TokSeg{std::move(pending_), Quote::None, pending_marks_}));
+                 TokSegs(TokSeg{std::move(pending_), Quote::None, pending_marks_,
+                                std::move(pending_commands_)}));
             pending_.clear();
             pending_marks_ = 0;
+            pending_commands_.clear();
             in_word_ = false;
             return;
         }
@@ -330,7 +344,7 @@ void Lexer::read_backslash() {
         return;
     }
     flush_pending();
-    segs_.push_back(TokSeg{std::string(text_.substr(pos_ + 1, next.len)), Quote::Single});
+    segs_.push_back(TokSeg{std::string(text_.substr(pos_ + 1, next.len)), Quote::Single, 0, {}});
     pos_ += 1 + next.len;
 }
 
@@ -354,6 +368,7 @@ Result<void, std::string> Lexer::read_dollar_paren() {
         pos_ = text_.size();
     } else {
         pos_ = *end;
+        record_command(pending_commands_, pending_.size(), pos_ - start);
     }
     pending_.append(text_.substr(start, pos_ - start));
     in_word_ = true;
@@ -364,7 +379,8 @@ Result<void, std::string> Lexer::read_single_quoted() {
     const std::size_t close = text_.find('\'', pos_ + 1);
     if (close == std::string_view::npos) return fail(std::string("unterminated single quote"));
     flush_pending();
-    segs_.push_back(TokSeg{std::string(text_.substr(pos_ + 1, close - pos_ - 1)), Quote::Single});
+    segs_.push_back(
+        TokSeg{std::string(text_.substr(pos_ + 1, close - pos_ - 1)), Quote::Single, 0, {}});
     in_word_ = true;
     pos_ = close + 1;
     return {};
@@ -378,7 +394,8 @@ Result<void, std::string> Lexer::read_single_quoted() {
 Result<void, std::string> Lexer::read_double_quoted() {
     flush_pending();
     std::string text;
-    std::uint8_t marks = 0;  // SegMarks of text
+    std::uint8_t marks = 0;            // SegMarks of text
+    std::vector<DollarForm> commands;  // the command substitutions in text
     bool made_segment = false;
     std::size_t i = pos_ + 1;
     while (true) {
@@ -402,6 +419,7 @@ Result<void, std::string> Lexer::read_double_quoted() {
             // Unclosed, it takes the rest of the text, and the double quote is then unclosed.
             if (*end == std::string_view::npos)
                 return fail(std::string("unterminated double quote"));
+            record_command(commands, text.size(), *end - j);
             text.append(text_.substr(j, *end - j));
             i = *end;
         } else if (next == '"' || next == '\\' || next == '`') {
@@ -409,10 +427,11 @@ Result<void, std::string> Lexer::read_double_quoted() {
             i = j + 2;
         } else if (next == '$') {
             if (!text.empty()) {
-                segs_.push_back(TokSeg{std::exchange(text, {}), Quote::Double, marks});
+                segs_.push_back(TokSeg{std::exchange(text, {}), Quote::Double, marks,
+                                       std::exchange(commands, {})});
             }
             marks = 0;
-            segs_.push_back(TokSeg{"$", Quote::Single});
+            segs_.push_back(TokSeg{"$", Quote::Single, 0, {}});
             made_segment = true;
             i = j + 2;
         } else {
@@ -421,7 +440,7 @@ Result<void, std::string> Lexer::read_double_quoted() {
         }
     }
     if (!text.empty() || !made_segment) {
-        segs_.push_back(TokSeg{std::move(text), Quote::Double, marks});
+        segs_.push_back(TokSeg{std::move(text), Quote::Double, marks, std::move(commands)});
     }
     in_word_ = true;
     pos_ = i;

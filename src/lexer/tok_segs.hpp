@@ -9,6 +9,8 @@
 #include <variant>
 #include <vector>
 
+#include "lexer/dollar.hpp"
+
 namespace kiln {
 
 enum class Quote { None, Single, Double };
@@ -24,6 +26,9 @@ struct TokSeg {
     std::string text;
     Quote quote = Quote::None;
     std::uint8_t marks = 0;  // SegMarks; only a hint, so no part of a piece's value
+    // The command substitutions the lexer took whole, by their offsets in `text`, so that the
+    // tree has their ends without reading them again.
+    std::vector<DollarForm> commands;
     bool operator==(const TokSeg& other) const {
         return text == other.text && quote == other.quote;
     }

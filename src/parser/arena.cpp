@@ -55,19 +55,27 @@ BlockCache& block_cache() {
     return cache;
 }
 
-// The dollar forms of a piece with the marks the lexer gave it, appended to `out`; true when
-// the piece is unquoted and has a pattern character of its own.
-bool read_forms(std::string_view text, Quote quote, unsigned marks, std::vector<DollarForm>& out) {
-    if (quote == Quote::Single) return false;
-    if (marks & kMayHaveDollar) {
-        std::size_t pos = 0;
-        while (auto form = next_dollar_form(text, pos, quote == Quote::Double)) {
-            out.push_back(*form);
-            pos = form->end;
-        }
+// The dollar forms of a piece, whose first `skip` bytes are left out, appended to `out`;
+// true when the piece is unquoted and has a pattern character of its own. The lexer's marks
+// spare the many pieces with neither a reading.
+bool read_forms(const TokSeg& seg, std::size_t skip, std::vector<DollarForm>& out) {
+    const std::string_view text = std::string_view(seg.text).substr(skip);
+    const bool patterns = seg.quote == Quote::None && (seg.marks & kMayHavePattern);
+    if (seg.quote == Quote::Single || !(seg.marks & (kMayHaveDollar | kMayHavePattern))) {
+        return false;
     }
-    if (quote != Quote::None || !(marks & kMayHavePattern)) return false;
-    return has_typed_pattern_chars(text);
+    std::span<const DollarForm> commands = seg.commands;
+    std::vector<DollarForm> shifted;  // the commands of a value after `NAME=`
+    if (skip > 0 && !commands.empty()) {
+        for (DollarForm form : commands) {
+            form.start -= static_cast<std::uint32_t>(skip);
+            form.end -= static_cast<std::uint32_t>(skip);
+            shifted.push_back(form);
+        }
+        commands = shifted;
+    }
+    const bool pattern = read_dollar_forms(text, seg.quote == Quote::Double, commands, out);
+    return patterns && pattern;
 }
 
 }  // namespace
@@ -181,11 +189,12 @@ void TreeMemory::put_word(const TokSegs& segs, std::size_t skip) {
     std::vector<DollarForm>& forms = scratch_->forms;
     for (std::size_t i = 0; i < segs.size(); ++i) {
         const TokSeg& seg = segs[i];
-        const std::string_view text = std::string_view(seg.text).substr(std::exchange(skip, 0));
+        const std::size_t skipped = std::exchange(skip, 0);
+        const std::string_view text = std::string_view(seg.text).substr(skipped);
         if (text.size() > kMaxPiece) throw std::bad_alloc();
         forms.clear();
         std::uint32_t flags = static_cast<std::uint32_t>(seg.quote);
-        if (read_forms(text, seg.quote, seg.marks, forms)) flags |= kPattern;
+        if (read_forms(seg, skipped, forms)) flags |= kPattern;
         if (!forms.empty()) flags |= kHasForms;
         if (i + 1 == segs.size()) flags |= kLast;
         put_u32(static_cast<std::uint32_t>(text.size() << kLengthShift) | flags);

@@ -144,9 +144,7 @@ public:
     Iterator end() const { return Iterator(nullptr); }
     bool empty() const { return at_ == nullptr; }
     // True for a word of one piece, as nearly every word is.
-    bool one_piece() const {
-        return at_ && (tree_detail::read_u32(at_) & seg_layout::kLast) != 0;
-    }
+    bool one_piece() const { return at_ && (tree_detail::read_u32(at_) & seg_layout::kLast) != 0; }
     std::size_t size() const {
         std::size_t n = 0;
         for (auto it = begin(); it != end(); ++it)
@@ -436,7 +434,7 @@ public:
             return {*at_, *++body};
         }
         Iterator& operator++() {
-            ++++at_;
+            ++ ++at_;
             return *this;
         }
         bool operator==(const Iterator& other) const { return at_ == other.at_; }
@@ -539,8 +537,8 @@ decltype(auto) visit(const Node& node, F&& f) {
         case NodeKind::Group:
             return f(Group{node.at(at)});
         case NodeKind::If:
-            return f(If{IfClauses(node, at + 4),
-                        tree_detail::read_u32(at) != 0 ? node.at(at) : Node()});
+            return f(
+                If{IfClauses(node, at + 4), tree_detail::read_u32(at) != 0 ? node.at(at) : Node()});
         case NodeKind::For: {
             const Text var(at + 4);
             return f(For{var, Items<Word>(var.end()), node.at(at)});

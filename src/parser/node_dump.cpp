@@ -106,8 +106,7 @@ std::string dump_node(const Node& node) {
         } else if constexpr (std::is_same_v<T, Pipeline>) {
             return "Pipeline" + dump_nodes(n.stages);
         } else if constexpr (std::is_same_v<T, AndOr>) {
-            return (n.is_or ? "Or(" : "And(") + dump_node(n.left) + ", " + dump_node(n.right) +
-                   ")";
+            return (n.is_or ? "Or(" : "And(") + dump_node(n.left) + ", " + dump_node(n.right) + ")";
         } else if constexpr (std::is_same_v<T, Sequence>) {
             return "Seq" + dump_nodes(n.items);
         } else if constexpr (std::is_same_v<T, Subshell>) {
@@ -120,8 +119,8 @@ std::string dump_node(const Node& node) {
             return "For(" + std::string(n.var) + ", " + dump_words(n.words) + ", " +
                    dump_node(n.body) + ")";
         } else if constexpr (std::is_same_v<T, Loop>) {
-            return (n.until ? "Until(" : "While(") + dump_node(n.cond) + ", " +
-                   dump_node(n.body) + ")";
+            return (n.until ? "Until(" : "While(") + dump_node(n.cond) + ", " + dump_node(n.body) +
+                   ")";
         } else if constexpr (std::is_same_v<T, Case>) {
             return dump_case(n);
         } else {

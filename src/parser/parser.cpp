@@ -446,11 +446,12 @@ Result<void, std::string> Parser::parse_case_patterns() {
 // The record holds its items in the order they were written.
 Parsed Parser::parse_simple() {
     const Place node = memory_.begin(NodeKind::Simple);
-    bool any = false;   // an item was written
+    bool any = false;    // an item was written
     bool words = false;  // a word was, after which `NAME=` is a word too
     while (const Token* t = peek()) {
         if (std::holds_alternative<tok::Redir>(*t)) {
-            if (auto redirect = parse_redirect(); !redirect) return fail(std::move(redirect).error());
+            if (auto redirect = parse_redirect(); !redirect)
+                return fail(std::move(redirect).error());
             any = true;
             continue;
         }

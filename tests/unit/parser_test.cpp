@@ -107,11 +107,9 @@ TEST(Parser, VeryDeepInputFailsCleanly) {
 
 // Long lists and pipelines need no deep recursion.
 TEST(Parser, LargeInputParses) {
-    EXPECT_EQ(as<Sequence>(parse(*tokenize(repeat("a;", 500'000)))->root)->items.size(),
-              500'000u);
-    EXPECT_EQ(
-        as<Pipeline>(parse(*tokenize(repeat("a|", 200'000) + "a"))->root)->stages.size(),
-        200'001u);
+    EXPECT_EQ(as<Sequence>(parse(*tokenize(repeat("a;", 500'000)))->root)->items.size(), 500'000u);
+    EXPECT_EQ(as<Pipeline>(parse(*tokenize(repeat("a|", 200'000) + "a"))->root)->stages.size(),
+              200'001u);
     EXPECT_EQ(tree(std::string(1'000'000, ';')), "error: empty command");
 }
 
