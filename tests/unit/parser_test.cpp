@@ -113,5 +113,21 @@ TEST(Parser, LargeInputParses) {
     EXPECT_EQ(tree(std::string(1'000'000, ';')), "error: empty command");
 }
 
+// Counts and lengths past the one byte that holds the common ones.
+TEST(Parser, LongCounts) {
+    const std::string name(300, 'n');
+    EXPECT_EQ(tree(name + "=v " + name + "x"),
+              "Simple{assigns=[" + name + "=v] words=[" + name + "x]}");
+    EXPECT_EQ(tree(name + "() { :; }"), "Function(" + name + ", Group(Simple{words=[:]}))");
+    EXPECT_EQ(tree("for " + name + " in " + repeat("w ", 300) + "; do :; done"),
+              "For(" + name + ", [w" + repeat(",w", 299) + "], Simple{words=[:]})");
+    EXPECT_EQ(tree("if a; then b; " + repeat("elif c; then d; ", 200) + "else e; fi"),
+              "If(Simple{words=[a]}, Simple{words=[b]}" +
+                  repeat(", Elif(Simple{words=[c]}, Simple{words=[d]})", 200) +
+                  ", Else(Simple{words=[e]}))");
+    EXPECT_EQ(tree("case x in " + repeat("p) q;; ", 300) + "esac"),
+              "Case(x" + repeat(", [p] => Simple{words=[q]}", 300) + ")");
+}
+
 }  // namespace
 }  // namespace kiln
