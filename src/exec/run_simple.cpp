@@ -59,9 +59,22 @@ bool assign(ShellState& state, std::string_view name, std::string value) {
     return true;
 }
 
-// Neither a function nor a builtin: the name is started as a program.
-bool runs_program(const ShellState& state, const std::string& name) {
-    return !state.functions.contains(name) && find_builtin(name) == nullptr;
+// What a command name runs: a function, else a builtin, else (neither) a program. The
+// function is the call's own copy of its tree, so that a redefinition while it runs does not
+// affect it.
+struct Target {
+    std::optional<Tree> function;
+    const Builtin* builtin = nullptr;
+    bool runs_program() const { return !function && !builtin; }
+};
+
+Target find_target(const ShellState& state, const std::string& name) {
+    if (!state.functions.empty()) {  // most scripts define none: skip hashing the name
+        if (const auto it = state.functions.find(name); it != state.functions.end()) {
+            return {it->second, nullptr};
+        }
+    }
+    return {std::nullopt, find_builtin(name)};
 }
 
 int store(ShellState& state, int status) {
@@ -136,8 +149,7 @@ private:
     platform::Handle file_;
 };
 
-// `body` is the call's own reference, so a redefinition while it runs does not affect it.
-int call_function(ShellState& state, const Simple& cmd, const Tree body,
+int call_function(ShellState& state, const Simple& cmd, const Tree& body,
                   std::vector<std::string> argv, RedirectPlan plan, InputData input,
                   Capture capture) {
     PrefixScope prefixes(state, cmd.assigns);
@@ -220,25 +232,23 @@ int run_simple(ShellState& state, const Simple& cmd, InputData input, Capture ca
     if (!plan) return store(state, 1);
     if (argv.empty()) return run_assignments(state, cmd.assigns, substitutions);
     apply_alias(state, argv);
+    const Target target = find_target(state, argv[0]);
     // A `<` file replaces the piped input: a program reads the file itself, a function or a
     // builtin gets its bytes.
     if (plan->input) {
         input.reset();
-        if (!runs_program(state, argv[0])) {
+        if (!target.runs_program()) {
             input = read_input(state, *plan->input);
             if (!input) return store(state, 1);
             plan->input.reset();  // read whole, it is closed before the command runs
         }
     }
-
-    if (!state.functions.empty()) {  // most scripts define none: skip hashing the name
-        if (const auto it = state.functions.find(argv[0]); it != state.functions.end()) {
-            return call_function(state, cmd, it->second, std::move(argv), std::move(*plan),
-                                 std::move(input), capture);
-        }
+    if (target.function) {
+        return call_function(state, cmd, *target.function, std::move(argv), std::move(*plan),
+                             std::move(input), capture);
     }
-    if (const Builtin* builtin = find_builtin(argv[0])) {
-        return call_builtin(state, cmd, *builtin, std::move(argv), *plan, std::move(input),
+    if (target.builtin) {
+        return call_builtin(state, cmd, *target.builtin, std::move(argv), *plan, std::move(input),
                             capture);
     }
     return call_program(state, cmd, std::move(argv), *plan, std::move(input), capture);
