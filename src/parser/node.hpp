@@ -2,7 +2,7 @@
 // own (see Tree), and read ever after: each node is a record of bytes there, read out into the
 // plain structs below as the evaluator visits it. A record holds its words and names in
 // itself, and its child nodes by their places in the block, four bytes each: a tree is so
-// about three times the size of its text (paid for by the peak memory per byte of text of the
+// about twice the size of its text (paid for by the peak memory per byte of text of the
 // large-script shape of bench/language.sh). Nothing in a tree owns anything, so nothing in it
 // is ever destroyed one by one; a function body lives on by sharing the memory of its tree.
 #pragma once
@@ -91,10 +91,7 @@ inline constexpr std::uint32_t kPattern = 4;
 inline constexpr std::uint32_t kHasForms = 8;
 inline constexpr std::uint32_t kLast = 16;
 inline constexpr int kLengthShift = 5;
-// `offset` rounded up to a multiple of `align`, in a word whose start is so aligned.
-inline constexpr std::size_t aligned(std::size_t offset, std::size_t align) {
-    return (offset + align - 1) / align * align;
-}
+// `at` rounded up to a multiple of `align`: the tree's block begins at one of eight.
 inline const char* aligned(const char* at, std::size_t align) {
     const auto misplaced = reinterpret_cast<std::uintptr_t>(at) % align;
     return misplaced == 0 ? at : at + (align - misplaced);
@@ -192,7 +189,7 @@ inline const char* word_end(const char* at) {
     return it.next();
 }
 
-// The kinds of node, the first byte of each record; the bit kFlag carries a node's one flag
+// The kinds of node, the first byte of each record; the bit kNodeFlag carries a node's one flag
 // (`||` for AndOr, `until` for Loop).
 enum class NodeKind : std::uint8_t {
     Empty,
