@@ -193,7 +193,7 @@ void TreeMemory::put_word(const TokSegs& segs, std::size_t skip) {
         const std::string_view text = std::string_view(seg.text).substr(skipped);
         if (text.size() > kMaxPiece) throw std::bad_alloc();
         forms.clear();
-        std::uint32_t flags = static_cast<std::uint32_t>(seg.quote);
+        auto flags = static_cast<std::uint32_t>(seg.quote);
         if (read_forms(seg, skipped, forms)) flags |= kPattern;
         if (!forms.empty()) flags |= kHasForms;
         if (i + 1 == segs.size()) flags |= kLast;
