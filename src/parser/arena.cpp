@@ -118,7 +118,7 @@ char* TreeMemory::allocate(std::size_t size, std::size_t align) {
     const std::size_t place = (arena.used + align - 1) / align * align;
     // Places are four-byte numbers.
     constexpr std::size_t kMaxBlock = std::numeric_limits<Place>::max();
-    if (size > kMaxBlock - place) throw std::bad_alloc();
+    if (place > kMaxBlock || size > kMaxBlock - place) throw std::bad_alloc();
     if (place + size > arena.block.size) {
         std::size_t grown = std::max<std::size_t>(arena.block.size, 4096);
         while (grown < place + size)
