@@ -135,6 +135,10 @@ void TreeMemory::put_byte(std::uint8_t byte) {
     *allocate(1) = static_cast<char>(byte);
 }
 
+void TreeMemory::mark(Place place, std::uint8_t bits) {
+    arena_->block.p[place] = static_cast<char>(arena_->block.p[place] | bits);
+}
+
 void TreeMemory::put_u32(std::uint32_t n) {
     std::memcpy(allocate(4), &n, 4);
 }
@@ -155,8 +159,8 @@ TreeMemory::Place TreeMemory::reserve_place() {
     return slot;
 }
 
-void TreeMemory::patch(Place slot, Place place) {
-    std::memcpy(arena_->block.p + slot, &place, 4);
+void TreeMemory::patch(Place slot, std::uint32_t value) {
+    std::memcpy(arena_->block.p + slot, &value, 4);
 }
 
 void TreeMemory::put_count(std::size_t n) {

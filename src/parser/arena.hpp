@@ -36,10 +36,12 @@ public:
     // The first byte of a record: its kind, with kNodeFlag when `flag`.
     Place begin(NodeKind kind, bool flag = false);
     void put_byte(std::uint8_t byte);
+    // Adds `bits` to the first byte of the record at `place`.
+    void mark(Place place, std::uint8_t bits);
     void put_place(Place place);
-    // Room for a place written later by patch().
+    // Room for a place or a count, written later by patch().
     Place reserve_place();
-    void patch(Place slot, Place place);
+    void patch(Place slot, std::uint32_t value);
     // A count, then the places.
     void put_places(std::span<const Place> places);
     // A name: its length, then its bytes.

@@ -181,16 +181,26 @@ inline void Word::Iterator::read() {
     next_ += forms * sizeof(CommandCell);
 }
 
-// Where a word ends: just past its last piece.
+// Where a word ends: just past its last piece, its pieces stepped over by their lengths.
 inline const char* word_end(const char* at) {
-    Word::Iterator it(at);
-    while (!it.last())
-        ++it;
-    return it.next();
+    using namespace seg_layout;
+    while (true) {
+        const std::uint32_t head = tree_detail::read_u32(at);
+        at += 4 + (head >> kLengthShift);
+        if (head & kHasForms) {
+            at = aligned(at, 4);
+            const std::uint32_t n = tree_detail::read_u32(at);
+            const std::span forms(reinterpret_cast<const DollarForm*>(at + 4), n);
+            at += 4 + n * sizeof(DollarForm);
+            if (has_command(forms))
+                at = aligned(at, alignof(CommandCell)) + n * sizeof(CommandCell);
+        }
+        if (head & kLast) return at;
+    }
 }
 
 // The kinds of node, the first byte of each record; the bit kNodeFlag carries a node's one flag
-// (`||` for AndOr, `until` for Loop).
+// (`||` for AndOr, `until` for Loop), and a Simple's byte says which kinds of item it has.
 enum class NodeKind : std::uint8_t {
     Empty,
     Simple,
@@ -206,6 +216,10 @@ enum class NodeKind : std::uint8_t {
     FunctionDef
 };
 inline constexpr std::uint8_t kNodeFlag = 0x80;
+inline constexpr std::uint8_t kKindMask = 0x0f;
+inline constexpr std::uint8_t kHasAssignments = 0x10;
+inline constexpr std::uint8_t kHasWords = 0x20;
+inline constexpr std::uint8_t kHasRedirects = 0x40;
 
 // The items of a simple command, of a for-loop's list and of a case arm's patterns, each
 // after a byte that says what it is, in the order they were written; the byte kEnd ends them.
@@ -272,12 +286,15 @@ public:
     };
 
     Items() = default;
-    explicit Items(const char* at) : at_(at) {}
+    // `count`: how many there are, when the record says.
+    explicit Items(const char* at, std::optional<std::uint32_t> count = std::nullopt)
+        : at_(at), count_(count) {}
 
     Iterator begin() const { return Iterator(at_); }
     Iterator end() const { return Iterator(nullptr); }
     bool empty() const { return begin() == end(); }
     std::size_t size() const {
+        if (count_) return *count_;
         std::size_t n = 0;
         for (auto it = begin(); it != end(); ++it)
             ++n;
@@ -295,6 +312,7 @@ private:
                                          : std::is_same_v<T, Assignment> ? item_layout::kAssignment
                                                                          : item_layout::kRedirect;
     const char* at_ = nullptr;  // the first item
+    std::optional<std::uint32_t> count_;
 };
 
 template <>
@@ -327,11 +345,11 @@ public:
     Node() = default;
     Node(const char* base, std::uint32_t place) : base_(base), place_(place) {}
 
-    NodeKind kind() const {
-        return static_cast<NodeKind>(static_cast<std::uint8_t>(*record()) & ~kNodeFlag);
-    }
-    bool flag() const { return (static_cast<std::uint8_t>(*record()) & kNodeFlag) != 0; }
+    NodeKind kind() const { return static_cast<NodeKind>(byte() & kKindMask); }
+    bool flag() const { return (byte() & kNodeFlag) != 0; }
+    bool has(std::uint8_t bit) const { return (byte() & bit) != 0; }
     const char* record() const { return base_ + place_; }
+    std::uint8_t byte() const { return static_cast<std::uint8_t>(*record()); }
     // The node whose place is written at `at`.
     Node at(const char* at) const { return {base_, tree_detail::read_u32(at)}; }
     // What lies at the place written at `at`.
@@ -379,7 +397,7 @@ private:
 
 struct Empty {};
 
-// Never all three lists empty. [kind, items]
+// Never all three lists empty. [kind with the kinds of item it has, count of words, items]
 struct Simple {
     Items<Assignment> assigns;
     Items<Word> words;
@@ -454,7 +472,7 @@ struct If {
     Node else_body;     // none without `else`
 };
 
-// [kind, body, name, items]
+// [kind, body, count of words, name, items]
 struct For {
     Text var;
     Items<Word> words;  // empty: iterate over the positional parameters
@@ -522,7 +540,11 @@ decltype(auto) visit(const Node& node, F&& f) {
         case NodeKind::Empty:
             return f(Empty{});
         case NodeKind::Simple:
-            return f(Simple{Items<Assignment>(at), Items<Word>(at), Items<Redirect>(at)});
+            // A kind of item the command has none of is not looked for.
+            return f(Simple{
+                Items<Assignment>(node.has(kHasAssignments) ? at + 4 : nullptr),
+                Items<Word>(node.has(kHasWords) ? at + 4 : nullptr, tree_detail::read_u32(at)),
+                Items<Redirect>(node.has(kHasRedirects) ? at + 4 : nullptr)});
         case NodeKind::Pipeline:
             return f(Pipeline{NodeList(node, at)});
         case NodeKind::AndOr:
@@ -537,8 +559,8 @@ decltype(auto) visit(const Node& node, F&& f) {
             return f(
                 If{IfClauses(node, at + 4), tree_detail::read_u32(at) != 0 ? node.at(at) : Node()});
         case NodeKind::For: {
-            const Text var(at + 4);
-            return f(For{var, Items<Word>(var.end()), node.at(at)});
+            const Text var(at + 8);
+            return f(For{var, Items<Word>(var.end(), tree_detail::read_u32(at + 4)), node.at(at)});
         }
         case NodeKind::Loop:
             return f(Loop{node.at(at), node.at(at + 4), node.flag()});

@@ -351,12 +351,15 @@ Parsed Parser::parse_for() {
     if (!is_plain_name(var_word->segs)) return error("invalid for-loop variable");
     const Place node = memory_.begin(NodeKind::For);
     const Place body_slot = memory_.reserve_place();
+    const Place count_slot = memory_.reserve_place();
     memory_.put_text(var_word->segs[0].text);
+    std::uint32_t words = 0;
     if (expect_keyword(Keyword::In)) {
-        while (peek_is<TokWord>())
+        for (; peek_is<TokWord>(); ++words)
             take_word_item();
     }
     memory_.put_byte(item_layout::kEnd);
+    memory_.patch(count_slot, words);
     while (accept<tok::Semi>() || accept<tok::Newline>()) {
     }
     if (!expect_keyword(Keyword::Do)) return missing(Keyword::Do);
@@ -446,19 +449,20 @@ Result<void, std::string> Parser::parse_case_patterns() {
 // The record holds its items in the order they were written.
 Parsed Parser::parse_simple() {
     const Place node = memory_.begin(NodeKind::Simple);
-    bool any = false;    // an item was written
-    bool words = false;  // a word was, after which `NAME=` is a word too
+    const Place count_slot = memory_.reserve_place();
+    std::uint32_t words = 0;
+    std::uint8_t kinds = 0;  // the kinds of item written, each a bit of the record's first byte
     while (const Token* t = peek()) {
         if (std::holds_alternative<tok::Redir>(*t)) {
             if (auto redirect = parse_redirect(); !redirect)
                 return fail(std::move(redirect).error());
-            any = true;
+            kinds |= kHasRedirects;
             continue;
         }
         if (!std::holds_alternative<TokWord>(*t)) break;
-        any = true;
-        if (words) {
+        if (kinds & kHasWords) {  // after a word, `NAME=` is a word too
             take_word_item();
+            ++words;
             continue;
         }
         const TokSegs word = std::move(std::get<TokWord>(tokens_.front()).segs);
@@ -473,14 +477,18 @@ Parsed Parser::parse_simple() {
             memory_.put_byte(item_layout::kAssignment);
             memory_.put_text(std::string_view(word[0].text).substr(0, name_length));
             memory_.put_word(word, name_length + 1);
+            kinds |= kHasAssignments;
         } else {
             memory_.put_byte(item_layout::kWord);
             memory_.put_word(word);
-            words = true;
+            kinds |= kHasWords;
+            ++words;
         }
     }
-    if (!any) return error("empty command");
+    if (kinds == 0) return error("empty command");
     memory_.put_byte(item_layout::kEnd);
+    memory_.mark(node, kinds);
+    memory_.patch(count_slot, words);
     return node;
 }
 
