@@ -204,11 +204,13 @@ void TreeMemory::put_word(const TokSegs& segs, std::size_t skip) {
         put_u32(static_cast<std::uint32_t>(text.size() << kLengthShift) | flags);
         std::memcpy(allocate(text.size()), text.data(), text.size());
         if (forms.empty()) continue;
+        if (forms.size() >= kHasCells) throw std::bad_alloc();
+        const bool cells = has_command(forms);
         char* out = allocate(4 + forms.size() * sizeof(DollarForm), 4);
-        const auto count = static_cast<std::uint32_t>(forms.size());
+        const auto count = static_cast<std::uint32_t>(forms.size()) | (cells ? kHasCells : 0);
         std::memcpy(out, &count, 4);
         std::memcpy(out + 4, forms.data(), forms.size() * sizeof(DollarForm));
-        if (!has_command(forms)) continue;
+        if (!cells) continue;
         out = allocate(forms.size() * sizeof(CommandCell), alignof(CommandCell));
         std::uninitialized_fill_n(reinterpret_cast<CommandCell*>(out), forms.size(),
                                   CommandCell{nullptr, arena_.get()});

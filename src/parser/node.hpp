@@ -52,7 +52,10 @@ public:
     }
     operator std::string_view() const { return view(); }  // NOLINT: a name reads as text
     // Where the bytes after the name begin.
-    const char* end() const { return view().data() + view().size(); }
+    const char* end() const {
+        const std::string_view text = view();
+        return text.data() + text.size();
+    }
 
 private:
     const char* at_ = nullptr;
@@ -81,20 +84,24 @@ struct Seg {
 
 // How a word is laid out in the tree's memory: its pieces one after another, each a number
 // holding its length and these flags, then its bytes; with kHasForms, at the next multiple of
-// four, the count of its dollar forms and the forms, and when any of them is a command, a
-// CommandCell for each form at the next multiple of eight. The last piece has kLast. A word
-// of plain pieces is so its bytes and four more for each piece (paid for by the peak memory
-// per byte of text of the large-script shape of bench/language.sh).
+// four, the count of its dollar forms and the forms, and when any of them is a command (the
+// count then has kHasCells), a CommandCell for each form at the next multiple of eight. The last
+// piece has kLast. A word of plain pieces is so its bytes and four more for each piece (paid for by
+// the peak memory per byte of text of the large-script shape of bench/language.sh).
 namespace seg_layout {
 inline constexpr std::uint32_t kQuoteMask = 3;
 inline constexpr std::uint32_t kPattern = 4;
 inline constexpr std::uint32_t kHasForms = 8;
 inline constexpr std::uint32_t kLast = 16;
 inline constexpr int kLengthShift = 5;
-// `at` rounded up to a multiple of `align`: the tree's block begins at one of eight.
-inline const char* aligned(const char* at, std::size_t align) {
-    const auto misplaced = reinterpret_cast<std::uintptr_t>(at) % align;
-    return misplaced == 0 ? at : at + (align - misplaced);
+// The count of forms has this bit when a CommandCell follows each form.
+inline constexpr std::uint32_t kHasCells = std::uint32_t{1} << 31;
+// `at` rounded up to a multiple of `align`, a power of two: the tree's block begins at a
+// multiple of eight.
+template <std::size_t align>
+const char* aligned(const char* at) {
+    const auto p = reinterpret_cast<std::uintptr_t>(at);
+    return at + ((align - p % align) % align);
 }
 inline bool has_command(std::span<const DollarForm> forms) {
     for (const DollarForm& form : forms) {
@@ -171,12 +178,13 @@ inline void Word::Iterator::read() {
     last_ = (head & kLast) != 0;
     next_ = at_ + 4 + size;
     if (!(head & kHasForms)) return;
-    next_ = aligned(next_, 4);
-    const std::uint32_t forms = tree_detail::read_u32(next_);
+    next_ = aligned<4>(next_);
+    const std::uint32_t count = tree_detail::read_u32(next_);
+    const std::uint32_t forms = count & ~kHasCells;
     seg_.forms = {reinterpret_cast<const DollarForm*>(next_ + 4), forms};
     next_ += 4 + forms * sizeof(DollarForm);
-    if (!has_command(seg_.forms)) return;
-    next_ = aligned(next_, alignof(CommandCell));
+    if (!(count & kHasCells)) return;
+    next_ = aligned<alignof(CommandCell)>(next_);
     seg_.cells = reinterpret_cast<const CommandCell*>(next_);
     next_ += forms * sizeof(CommandCell);
 }
@@ -188,12 +196,11 @@ inline const char* word_end(const char* at) {
         const std::uint32_t head = tree_detail::read_u32(at);
         at += 4 + (head >> kLengthShift);
         if (head & kHasForms) {
-            at = aligned(at, 4);
-            const std::uint32_t n = tree_detail::read_u32(at);
-            const std::span forms(reinterpret_cast<const DollarForm*>(at + 4), n);
+            at = aligned<4>(at);
+            const std::uint32_t count = tree_detail::read_u32(at);
+            const std::uint32_t n = count & ~kHasCells;
             at += 4 + n * sizeof(DollarForm);
-            if (has_command(forms))
-                at = aligned(at, alignof(CommandCell)) + n * sizeof(CommandCell);
+            if (count & kHasCells) at = aligned<alignof(CommandCell)>(at) + n * sizeof(CommandCell);
         }
         if (head & kLast) return at;
     }
