@@ -26,10 +26,7 @@ namespace {
 // and sourced-script shapes of bench/language.sh).
 class BlockCache {
 public:
-    struct Block {
-        char* p = nullptr;
-        std::size_t size = 0;
-    };
+    using Block = TreeMemory::Block;
     BlockCache() = default;
     BlockCache(const BlockCache&) = delete;
     BlockCache& operator=(const BlockCache&) = delete;
@@ -90,45 +87,41 @@ struct ParsedCommand {
 
 // The block of a tree and the trees of its command substitutions.
 struct TreeMemory::Arena {
-    BlockCache::Block block;
-    std::size_t used = 8;  // place 0 is no place, and the first 8 bytes hold nothing
+    Block block;  // place 0 is no place, and the first 8 bytes hold nothing
     std::vector<std::unique_ptr<ParsedCommand>> commands;  // the cells' parsed texts
 
-    Arena() : block(block_cache().take()) {}
+    Arena() : block(block_cache().take()) { block.used = 8; }
     Arena(const Arena&) = delete;
     Arena& operator=(const Arena&) = delete;
     ~Arena() { block_cache().give(block); }
 };
 
 TreeMemory::TreeMemory()
-    : arena_(std::make_shared<Arena>()), scratch_(std::make_unique<Scratch>()) {}
+    : arena_(std::make_shared<Arena>()),
+      block_(&arena_->block),
+      scratch_(std::make_unique<Scratch>()) {}
 
 TreeMemory::~TreeMemory() = default;
 
 TreeMemory::Place TreeMemory::here() const {
-    return static_cast<Place>(arena_->used);
+    return static_cast<Place>(block_->used);
 }
 
 void TreeMemory::rewind(Place place) {
-    arena_->used = place;
+    block_->used = place;
 }
 
-char* TreeMemory::allocate(std::size_t size, std::size_t align) {
-    Arena& arena = *arena_;
-    const std::size_t place = (arena.used + align - 1) / align * align;
+void TreeMemory::grow(std::size_t size) {
     // Places are four-byte numbers.
     constexpr std::size_t kMaxBlock = std::numeric_limits<Place>::max();
-    if (place > kMaxBlock || size > kMaxBlock - place) throw std::bad_alloc();
-    if (place + size > arena.block.size) {
-        std::size_t grown = std::max<std::size_t>(arena.block.size, 4096);
-        while (grown < place + size)
-            grown = std::min(grown + grown / 2, kMaxBlock);
-        void* p = platform::resize_block(arena.block.p, arena.block.size, grown);
-        if (!p) throw std::bad_alloc();
-        arena.block = {static_cast<char*>(p), grown};
-    }
-    arena.used = place + size;
-    return arena.block.p + place;
+    if (size > kMaxBlock) throw std::bad_alloc();
+    std::size_t grown = std::max<std::size_t>(block_->size, 4096);
+    while (grown < size)
+        grown = std::min(grown + grown / 2, kMaxBlock);
+    void* p = platform::resize_block(block_->p, block_->size, grown);
+    if (!p) throw std::bad_alloc();
+    block_->p = static_cast<char*>(p);
+    block_->size = grown;
 }
 
 void TreeMemory::put_byte(std::uint8_t byte) {
@@ -136,7 +129,7 @@ void TreeMemory::put_byte(std::uint8_t byte) {
 }
 
 void TreeMemory::mark(Place place, std::uint8_t bits) {
-    arena_->block.p[place] = static_cast<char>(arena_->block.p[place] | bits);
+    block_->p[place] = static_cast<char>(block_->p[place] | bits);
 }
 
 void TreeMemory::put_u32(std::uint32_t n) {
@@ -160,7 +153,7 @@ TreeMemory::Place TreeMemory::reserve_place() {
 }
 
 void TreeMemory::patch(Place slot, std::uint32_t value) {
-    std::memcpy(arena_->block.p + slot, &value, 4);
+    std::memcpy(block_->p + slot, &value, 4);
 }
 
 void TreeMemory::put_count(std::size_t n) {
@@ -218,7 +211,7 @@ void TreeMemory::put_word(const TokSegs& segs, std::size_t skip) {
 }
 
 Tree TreeMemory::finish(Place root) {
-    return Tree{arena_, Node(arena_->block.p, root)};
+    return Tree{arena_, Node(block_->p, root)};
 }
 
 const Result<Tree, std::string>& parse_command_text(const CommandCell& cell,

@@ -52,6 +52,13 @@ public:
     // The finished tree, whose root is the record at `root`.
     Tree finish(Place root);
 
+    // The block being written: its bytes, its size, and how many of them are written.
+    struct Block {
+        char* p = nullptr;
+        std::size_t size = 0;
+        std::size_t used = 0;
+    };
+
 private:
     friend const Result<Tree, std::string>& parse_command_text(const CommandCell& cell,
                                                                std::string_view text);
@@ -60,10 +67,19 @@ private:
     void put_count(std::size_t n);
     void put_u32(std::uint32_t n);
     // Room for `size` bytes at the next multiple of `align`: where they lie until the next
-    // call, which may move the block.
-    char* allocate(std::size_t size, std::size_t align = 1);
+    // call, which may move the block. Written inline, as it is asked for every byte or two
+    // of a tree (paid for by the parse-only shape of bench/language.sh).
+    char* allocate(std::size_t size, std::size_t align = 1) {
+        const std::size_t place = (block_->used + align - 1) & ~(align - 1);
+        if (place > block_->size || size > block_->size - place) grow(place + size);
+        block_->used = place + size;
+        return block_->p + place;
+    }
+    // Makes the block at least `size` bytes; bad_alloc past the places' reach.
+    [[gnu::noinline]] void grow(std::size_t size);
 
     std::shared_ptr<Arena> arena_;
+    Block* block_;                      // the arena's
     std::unique_ptr<Scratch> scratch_;  // reused while a word is laid out
 };
 
