@@ -134,17 +134,23 @@ std::optional<DollarForm> next_dollar_form(std::string_view text, std::size_t po
 }
 
 bool read_dollar_forms(std::string_view text, bool quoted, std::span<const DollarForm> commands,
-                       std::vector<DollarForm>& out) {
+                       std::size_t skipped, std::vector<DollarForm>& out) {
     if (text.size() > UINT32_MAX) text = text.substr(0, UINT32_MAX);
     const auto pattern_char = [](char c) { return c == '*' || c == '?' || c == '['; };
     bool pattern = false;
     std::size_t from = 0;  // the end of the last form
     for (std::size_t pos = text.find('$'); pos != std::string_view::npos && pos + 1 < text.size();
          pos = text.find('$', pos)) {
-        while (!commands.empty() && commands.front().start < pos)
+        while (!commands.empty() && commands.front().start < pos + skipped)
             commands = commands.subspan(1);
-        const bool known = !commands.empty() && commands.front().start == pos;
-        const DollarForm form = known ? commands.front() : read_form(text, pos, quoted);
+        DollarForm form;
+        if (!commands.empty() && commands.front().start == pos + skipped) {
+            form = commands.front();
+            form.start -= static_cast<std::uint32_t>(skipped);
+            form.end -= static_cast<std::uint32_t>(skipped);
+        } else {
+            form = read_form(text, pos, quoted);
+        }
         if (form.end == pos + 1) {  // a literal '$'; the reading goes on after it
             ++pos;
             continue;

@@ -48,11 +48,11 @@ Result<std::size_t, std::string> find_command_end(std::string_view text, std::si
 std::optional<DollarForm> next_dollar_form(std::string_view text, std::size_t pos, bool quoted);
 
 // Appends the dollar forms of a piece of a word to `out`, in one reading of its text: the
-// command substitutions in `commands` (the lexer's, by their offsets in `text`) are taken as
-// they are, not read again. `quoted` as for next_dollar_form. Returns true when a pattern
-// character (`*`, `?`, `[`) stands outside the forms: what a variable or a command
-// substitution yields, or holds in its text, is not typed.
+// command substitutions in `commands` (the lexer's, by their offsets in the piece before its
+// first `skipped` bytes were left out of `text`) are taken as they are, not read again. `quoted` as
+// for next_dollar_form. Returns true when a pattern character (`*`, `?`, `[`) stands outside the
+// forms: what a variable or a command substitution yields, or holds in its text, is not typed.
 bool read_dollar_forms(std::string_view text, bool quoted, std::span<const DollarForm> commands,
-                       std::vector<DollarForm>& out);
+                       std::size_t skipped, std::vector<DollarForm>& out);
 
 }  // namespace kiln

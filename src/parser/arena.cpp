@@ -61,17 +61,8 @@ bool read_forms(const TokSeg& seg, std::size_t skip, std::vector<DollarForm>& ou
     if (seg.quote == Quote::Single || !(seg.marks & (kMayHaveDollar | kMayHavePattern))) {
         return false;
     }
-    std::span<const DollarForm> commands = seg.commands;
-    std::vector<DollarForm> shifted;  // the commands of a value after `NAME=`
-    if (skip > 0 && !commands.empty()) {
-        for (DollarForm form : commands) {
-            form.start -= static_cast<std::uint32_t>(skip);
-            form.end -= static_cast<std::uint32_t>(skip);
-            shifted.push_back(form);
-        }
-        commands = shifted;
-    }
-    const bool pattern = read_dollar_forms(text, seg.quote == Quote::Double, commands, out);
+    const bool pattern =
+        read_dollar_forms(text, seg.quote == Quote::Double, seg.commands, skip, out);
     return patterns && pattern;
 }
 
