@@ -159,13 +159,13 @@ void TreeMemory::put_count(std::size_t n) {
 
 void TreeMemory::put_places(std::span<const Place> places) {
     put_count(places.size());
-    char* out = allocate(4 * places.size());
-    std::memcpy(out, places.data(), places.size_bytes());
+    if (places.empty()) return;  // an empty list may have no storage at all
+    std::memcpy(allocate(places.size_bytes()), places.data(), places.size_bytes());
 }
 
 void TreeMemory::put_text(std::string_view text) {
     put_count(text.size());
-    std::memcpy(allocate(text.size()), text.data(), text.size());
+    std::copy(text.begin(), text.end(), allocate(text.size()));
 }
 
 // Each piece as seg_layout says: its forms at the next multiple of four and its cells at the

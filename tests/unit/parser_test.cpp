@@ -53,6 +53,7 @@ TEST(Parser, Trees) {
         {"for x in a 'b c' do; do :; done", "For(x, [a,'b c',do], Simple{words=[:]})"},
         {"case \"$v\" in\n\n*) ;;\nesac", "Case(\"$v\", [*] => Empty)"},
         {"case x in a) ;; b) esac", "Case(x, [a] => Empty, [b] => Empty)"},
+        {"case x in esac", "Case(x)"},
         {"a | b && c; d",
          "Seq[And(Pipeline[Simple{words=[a]}, Simple{words=[b]}], "
          "Simple{words=[c]}), Simple{words=[d]}]"},
