@@ -13,7 +13,7 @@
 namespace kiln {
 namespace {
 
-std::vector<std::string> expand_words(ShellState& state, const Items<Word>& words) {
+std::vector<std::string> expand_words(ShellState& state, const WordList& words) {
     std::vector<std::string> argv;
     argv.reserve(words.size());
     for (const Word& w : words)

@@ -293,15 +293,12 @@ public:
     };
 
     Items() = default;
-    // `count`: how many there are, when the record says.
-    explicit Items(const char* at, std::optional<std::uint32_t> count = std::nullopt)
-        : at_(at), count_(count) {}
+    explicit Items(const char* at) : at_(at) {}
 
     Iterator begin() const { return Iterator(at_); }
     Iterator end() const { return Iterator(nullptr); }
     bool empty() const { return begin() == end(); }
     std::size_t size() const {
-        if (count_) return *count_;
         std::size_t n = 0;
         for (auto it = begin(); it != end(); ++it)
             ++n;
@@ -319,7 +316,6 @@ private:
                                          : std::is_same_v<T, Assignment> ? item_layout::kAssignment
                                                                          : item_layout::kRedirect;
     const char* at_ = nullptr;  // the first item
-    std::optional<std::uint32_t> count_;
 };
 
 template <>
@@ -402,12 +398,43 @@ private:
     std::size_t size_ = 0;
 };
 
+// Words by their places: a count, then the places. Stepping along the list costs nothing,
+// where stepping along items reads each word's pieces (paid for by the builtin, variable and
+// function shapes of bench/language.sh).
+class WordList {
+public:
+    WordList() = default;
+    WordList(Node owner, const char* at) : list_(owner, at) {}
+    class Iterator {
+    public:
+        explicit Iterator(NodeList::Iterator at) : at_(at) {}
+        Word operator*() const { return Word((*at_).record()); }
+        Iterator& operator++() {
+            ++at_;
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return at_ == other.at_; }
+
+    private:
+        NodeList::Iterator at_;
+    };
+    Iterator begin() const { return Iterator(list_.begin()); }
+    Iterator end() const { return Iterator(list_.end()); }
+    std::size_t size() const { return list_.size(); }
+    bool empty() const { return list_.size() == 0; }
+    Word operator[](std::size_t i) const { return Word(list_[i].record()); }
+
+private:
+    NodeList list_;  // the same layout: the places of the words
+};
+
 struct Empty {};
 
-// Never all three lists empty. [kind with the kinds of item it has, count of words, items]
+// Never all three lists empty. [kind with the kinds of item it has, place of the words' list,
+// items, kEnd, the words' list]
 struct Simple {
     Items<Assignment> assigns;
-    Items<Word> words;
+    WordList words;
     Items<Redirect> redirects;
 };
 
@@ -479,10 +506,10 @@ struct If {
     Node else_body;     // none without `else`
 };
 
-// [kind, body, count of words, name, items]
+// [kind, body, place of the words' list, name, items, kEnd, the words' list]
 struct For {
     Text var;
-    Items<Word> words;  // empty: iterate over the positional parameters
+    WordList words;  // empty: iterate over the positional parameters
     Node body;
 };
 
@@ -548,10 +575,9 @@ decltype(auto) visit(const Node& node, F&& f) {
             return f(Empty{});
         case NodeKind::Simple:
             // A kind of item the command has none of is not looked for.
-            return f(Simple{
-                Items<Assignment>(node.has(kHasAssignments) ? at + 4 : nullptr),
-                Items<Word>(node.has(kHasWords) ? at + 4 : nullptr, tree_detail::read_u32(at)),
-                Items<Redirect>(node.has(kHasRedirects) ? at + 4 : nullptr)});
+            return f(Simple{Items<Assignment>(node.has(kHasAssignments) ? at + 4 : nullptr),
+                            WordList(node, node.follow(at)),
+                            Items<Redirect>(node.has(kHasRedirects) ? at + 4 : nullptr)});
         case NodeKind::Pipeline:
             return f(Pipeline{NodeList(node, at)});
         case NodeKind::AndOr:
@@ -565,10 +591,8 @@ decltype(auto) visit(const Node& node, F&& f) {
         case NodeKind::If:
             return f(
                 If{IfClauses(node, at + 4), tree_detail::read_u32(at) != 0 ? node.at(at) : Node()});
-        case NodeKind::For: {
-            const Text var(at + 8);
-            return f(For{var, Items<Word>(var.end(), tree_detail::read_u32(at + 4)), node.at(at)});
-        }
+        case NodeKind::For:
+            return f(For{Text(at + 8), WordList(node, node.follow(at + 4)), node.at(at)});
         case NodeKind::Loop:
             return f(Loop{node.at(at), node.at(at + 4), node.flag()});
         case NodeKind::Case:

@@ -27,7 +27,8 @@ std::string dump_word(const Word& word) {
     return out;
 }
 
-std::string dump_words(const Items<Word>& words) {
+template <class Words>
+std::string dump_words(const Words& words) {
     std::string out = "[";
     for (const Word& word : words) {
         out += (out.size() > 1 ? "," : "") + dump_word(word);

@@ -140,11 +140,18 @@ private:
         advance();
         return &taken_;
     }
-    // Consumes the next token, which must be a word, and writes it into the tree as an item.
-    void take_word_item() {
-        memory_.put_byte(item_layout::kWord);
-        memory_.put_word(std::get<TokWord>(tokens_.front()).segs);
+    // Consumes the next token, which must be a word, and writes it into the tree as an item:
+    // the place of the word.
+    Place take_word_item() {
+        const Place word = put_word_item(std::get<TokWord>(tokens_.front()).segs);
         advance();
+        return word;
+    }
+    Place put_word_item(const TokSegs& segs) {
+        memory_.put_byte(item_layout::kWord);
+        const Place word = memory_.here();
+        memory_.put_word(segs);
+        return word;
     }
     // A list's node: its only item, or a Sequence of its items.
     Place list_node(const Gather<Place>& items);
@@ -351,15 +358,18 @@ Parsed Parser::parse_for() {
     if (!is_plain_name(var_word->segs)) return error("invalid for-loop variable");
     const Place node = memory_.begin(NodeKind::For);
     const Place body_slot = memory_.reserve_place();
-    const Place count_slot = memory_.reserve_place();
+    const Place words_slot = memory_.reserve_place();
     memory_.put_text(var_word->segs[0].text);
-    std::uint32_t words = 0;
-    if (expect_keyword(Keyword::In)) {
-        for (; peek_is<TokWord>(); ++words)
-            take_word_item();
+    {
+        Gather<Place> words(stacks_.nodes);
+        if (expect_keyword(Keyword::In)) {
+            while (peek_is<TokWord>())
+                words.add(take_word_item());
+        }
+        memory_.put_byte(item_layout::kEnd);
+        memory_.patch(words_slot, memory_.here());
+        memory_.put_places(words.items());
     }
-    memory_.put_byte(item_layout::kEnd);
-    memory_.patch(count_slot, words);
     while (accept<tok::Semi>() || accept<tok::Newline>()) {
     }
     if (!expect_keyword(Keyword::Do)) return missing(Keyword::Do);
@@ -449,8 +459,8 @@ Result<void, std::string> Parser::parse_case_patterns() {
 // The record holds its items in the order they were written.
 Parsed Parser::parse_simple() {
     const Place node = memory_.begin(NodeKind::Simple);
-    const Place count_slot = memory_.reserve_place();
-    std::uint32_t words = 0;
+    const Place words_slot = memory_.reserve_place();
+    Gather<Place> words(stacks_.nodes);
     std::uint8_t kinds = 0;  // the kinds of item written, each a bit of the record's first byte
     while (const Token* t = peek()) {
         if (std::holds_alternative<tok::Redir>(*t)) {
@@ -461,8 +471,7 @@ Parsed Parser::parse_simple() {
         }
         if (!std::holds_alternative<TokWord>(*t)) break;
         if (kinds & kHasWords) {  // after a word, `NAME=` is a word too
-            take_word_item();
-            ++words;
+            words.add(take_word_item());
             continue;
         }
         const TokSegs word = std::move(std::get<TokWord>(tokens_.front()).segs);
@@ -479,16 +488,15 @@ Parsed Parser::parse_simple() {
             memory_.put_word(word, name_length + 1);
             kinds |= kHasAssignments;
         } else {
-            memory_.put_byte(item_layout::kWord);
-            memory_.put_word(word);
+            words.add(put_word_item(word));
             kinds |= kHasWords;
-            ++words;
         }
     }
     if (kinds == 0) return error("empty command");
     memory_.put_byte(item_layout::kEnd);
     memory_.mark(node, kinds);
-    memory_.patch(count_slot, words);
+    memory_.patch(words_slot, memory_.here());
+    memory_.put_places(words.items());
     return node;
 }
 

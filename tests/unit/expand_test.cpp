@@ -48,7 +48,7 @@ protected:
     std::string fields(std::string_view text) {
         std::string out;
         const auto tree = parse_text(text);
-        const Items<Word> words = as<Simple>(tree->root)->words;
+        const WordList words = as<Simple>(tree->root)->words;
         for (const Word& word : words)
             for (const std::string& f : expand_word(state_, word))
                 out += "[" + f + "]";
