@@ -25,9 +25,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Most inputs end well within a millisecond; one that loops or waits costs this much. (At
-// half a second such inputs took most of the campaign's time.)
-constexpr auto kBudget = std::chrono::milliseconds(10);
+// Most inputs end well within a millisecond; one that loops or waits costs this much, about
+// what a few ordinary inputs cost. (At half a second such inputs took most of the campaign's
+// time.)
+constexpr auto kBudget = std::chrono::milliseconds(3);
 // What an input's output may add to the memory in use before the shell's bound stops it.
 constexpr std::uint64_t kHeadroom = std::uint64_t{4} << 20;
 
