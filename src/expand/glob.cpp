@@ -48,10 +48,28 @@ std::size_t root_length(std::string_view text) {
 }
 
 // Literal runs are merged into one component (tested with one look-up), and "**/**" is "**".
+// A "." right after "**" is left out unless it ends the pattern ("**/." lists directories):
+// it reaches no other directory, only another spelling of each, and before a further "**"
+// as many spellings as there are ways to split a path between the two.
 void add_component(Plan& plan, std::string_view text, std::string_view sep) {
     std::vector<Component>& parts = plan.parts;
+    const bool after_any_dirs = !parts.empty() && parts.back().role == Component::Role::AnyDirs;
+    if (after_any_dirs && text == "**") {
+        parts.back().sep = sep;
+        return;
+    }
+    if (after_any_dirs && text == ".") {
+        parts.push_back({Component::Role::Literal, std::string(text), {}, std::string(sep)});
+        return;
+    }
+    if (!parts.empty() && parts.back().role == Component::Role::Literal &&
+        parts.back().text == "." && parts.size() >= 2 &&
+        parts[parts.size() - 2].role == Component::Role::AnyDirs) {
+        parts.pop_back();  // the "." after "**" does not end the pattern
+        add_component(plan, text, sep);
+        return;
+    }
     if (text == "**") {
-        if (!parts.empty() && parts.back().role == Component::Role::AnyDirs) return;
         parts.push_back({Component::Role::AnyDirs, std::string(text), {}, std::string(sep)});
     } else if (has_pattern_chars(text)) {
         Component part{Component::Role::Glob, std::string(text), {}, std::string(sep)};
