@@ -115,26 +115,14 @@ void TreeMemory::grow(std::size_t size) {
     block_->size = grown;
 }
 
-void TreeMemory::put_byte(std::uint8_t byte) {
-    *allocate(1) = static_cast<char>(byte);
-}
-
 void TreeMemory::mark(Place place, std::uint8_t bits) {
     block_->p[place] = static_cast<char>(block_->p[place] | bits);
-}
-
-void TreeMemory::put_u32(std::uint32_t n) {
-    std::memcpy(allocate(4), &n, 4);
 }
 
 TreeMemory::Place TreeMemory::begin(NodeKind kind, bool flag) {
     const Place place = here();
     put_byte(static_cast<std::uint8_t>(kind) | (flag ? kNodeFlag : 0));
     return place;
-}
-
-void TreeMemory::put_place(Place place) {
-    put_u32(place);
 }
 
 TreeMemory::Place TreeMemory::reserve_place() {
@@ -145,16 +133,6 @@ TreeMemory::Place TreeMemory::reserve_place() {
 
 void TreeMemory::patch(Place slot, std::uint32_t value) {
     std::memcpy(block_->p + slot, &value, 4);
-}
-
-void TreeMemory::put_count(std::size_t n) {
-    if (n > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
-    if (n < tree_detail::kLongCount) {
-        put_byte(static_cast<std::uint8_t>(n));
-        return;
-    }
-    put_byte(tree_detail::kLongCount);
-    put_u32(static_cast<std::uint32_t>(n));
 }
 
 void TreeMemory::put_places(std::span<const Place> places) {

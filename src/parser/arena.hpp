@@ -3,7 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -35,10 +38,10 @@ public:
     void rewind(Place place);
     // The first byte of a record: its kind, with kNodeFlag when `flag`.
     Place begin(NodeKind kind, bool flag = false);
-    void put_byte(std::uint8_t byte);
+    void put_byte(std::uint8_t byte) { *allocate(1) = static_cast<char>(byte); }
     // Adds `bits` to the first byte of the record at `place`.
     void mark(Place place, std::uint8_t bits);
-    void put_place(Place place);
+    void put_place(Place place) { put_u32(place); }
     // Room for a place or a count, written later by patch().
     Place reserve_place();
     void patch(Place slot, std::uint32_t value);
@@ -64,8 +67,16 @@ private:
                                                                std::string_view text);
     struct Arena;
     struct Scratch;
-    void put_count(std::size_t n);
-    void put_u32(std::uint32_t n);
+    void put_count(std::size_t n) {
+        if (n < tree_detail::kLongCount) {
+            put_byte(static_cast<std::uint8_t>(n));
+            return;
+        }
+        if (n > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+        put_byte(tree_detail::kLongCount);
+        put_u32(static_cast<std::uint32_t>(n));
+    }
+    void put_u32(std::uint32_t n) { std::memcpy(allocate(4), &n, 4); }
     // Room for `size` bytes at the next multiple of `align`: where they lie until the next
     // call, which may move the block. Written inline, as it is asked for every byte or two
     // of a tree (paid for by the parse-only shape of bench/language.sh).
