@@ -2,7 +2,7 @@
 // own (see Tree), and read ever after: each node is a record of bytes there, read out into the
 // plain structs below as the evaluator visits it. A record holds its words and names in
 // itself, and its child nodes by their places in the block, four bytes each: a tree is so
-// about twice the size of its text (paid for by the peak memory per byte of text of the
+// two to three times the size of its text (paid for by the peak memory per byte of text of the
 // large-script shape of bench/language.sh). Nothing in a tree owns anything, so nothing in it
 // is ever destroyed one by one; a function body lives on by sharing the memory of its tree.
 #pragma once
