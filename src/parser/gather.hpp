@@ -71,9 +71,4 @@ private:
     std::size_t start_;
 };
 
-// The places of the nodes of the lists being gathered.
-struct GatherStacks {
-    GatherStack<TreeMemory::Place> nodes;
-};
-
 }  // namespace kiln

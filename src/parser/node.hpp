@@ -147,21 +147,8 @@ public:
 
     Iterator begin() const { return Iterator(at_); }
     Iterator end() const { return Iterator(nullptr); }
-    bool empty() const { return at_ == nullptr; }
     // True for a word of one piece, as nearly every word is.
     bool one_piece() const { return at_ && (tree_detail::read_u32(at_) & seg_layout::kLast) != 0; }
-    std::size_t size() const {
-        std::size_t n = 0;
-        for (auto it = begin(); it != end(); ++it)
-            ++n;
-        return n;
-    }
-    Seg operator[](std::size_t i) const {
-        Iterator it = begin();
-        while (i-- > 0)
-            ++it;
-        return *it;
-    }
 
 private:
     const char* at_ = nullptr;
@@ -299,18 +286,6 @@ public:
     Iterator begin() const { return Iterator(at_); }
     Iterator end() const { return Iterator(nullptr); }
     bool empty() const { return begin() == end(); }
-    std::size_t size() const {
-        std::size_t n = 0;
-        for (auto it = begin(); it != end(); ++it)
-            ++n;
-        return n;
-    }
-    T operator[](std::size_t i) const {
-        Iterator it = begin();
-        while (i-- > 0)
-            ++it;
-        return *it;
-    }
 
 private:
     static constexpr std::uint8_t kTag = std::is_same_v<T, Word>         ? item_layout::kWord
@@ -365,18 +340,21 @@ private:
     std::uint32_t place_ = 0;
 };
 
-// Nodes by their places: a count, then the places.
-class NodeList {
+// Nodes or words by their places: a count, then the places. Stepping along such a list
+// reads nothing, where stepping along items reads each word's pieces (paid for by the
+// builtin, variable and function shapes of bench/language.sh).
+template <class T>
+class Places {
 public:
-    NodeList() = default;
-    NodeList(Node owner, const char* at) : owner_(owner) {
+    Places() = default;
+    Places(Node owner, const char* at) : owner_(owner) {
         size_ = tree_detail::read_count(at);
         places_ = at;
     }
     class Iterator {
     public:
         Iterator(Node owner, const char* at) : owner_(owner), at_(at) {}
-        Node operator*() const { return owner_.at(at_); }
+        T operator*() const { return read(owner_, at_); }
         Iterator& operator++() {
             at_ += 4;
             return *this;
@@ -390,44 +368,26 @@ public:
     Iterator begin() const { return {owner_, places_}; }
     Iterator end() const { return {owner_, places_ + 4 * size_}; }
     std::size_t size() const { return size_; }
-    Node operator[](std::size_t i) const { return owner_.at(places_ + 4 * i); }
-    Node back() const { return (*this)[size_ - 1]; }
+    bool empty() const { return size_ == 0; }
+    T operator[](std::size_t i) const { return read(owner_, places_ + 4 * i); }
+    T back() const { return (*this)[size_ - 1]; }
 
 private:
+    static T read(Node owner, const char* at) {
+        if constexpr (std::is_same_v<T, Word>) {
+            return Word(owner.follow(at));
+        } else {
+            return owner.at(at);
+        }
+    }
+
     Node owner_;  // any node of the tree, for the places
     const char* places_ = nullptr;
     std::size_t size_ = 0;
 };
 
-// Words by their places: a count, then the places. Stepping along the list costs nothing,
-// where stepping along items reads each word's pieces (paid for by the builtin, variable and
-// function shapes of bench/language.sh).
-class WordList {
-public:
-    WordList() = default;
-    WordList(Node owner, const char* at) : list_(owner, at) {}
-    class Iterator {
-    public:
-        explicit Iterator(NodeList::Iterator at) : at_(at) {}
-        Word operator*() const { return Word((*at_).record()); }
-        Iterator& operator++() {
-            ++at_;
-            return *this;
-        }
-        bool operator==(const Iterator& other) const { return at_ == other.at_; }
-
-    private:
-        NodeList::Iterator at_;
-    };
-    Iterator begin() const { return Iterator(list_.begin()); }
-    Iterator end() const { return Iterator(list_.end()); }
-    std::size_t size() const { return list_.size(); }
-    bool empty() const { return list_.size() == 0; }
-    Word operator[](std::size_t i) const { return Word(list_[i].record()); }
-
-private:
-    NodeList list_;  // the same layout: the places of the words
-};
+using NodeList = Places<Node>;
+using WordList = Places<Word>;
 
 struct Empty {};
 

@@ -2,6 +2,7 @@
 // Words show their segments joined by `+`: unquoted text as is, Single text in '...', Double
 // text in "...".
 #include <type_traits>
+#include <utility>
 
 #include "parser/node.hpp"
 
@@ -10,17 +11,18 @@ namespace {
 
 std::string dump_word(const Word& word) {
     std::string out;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        if (i > 0) out += '+';
-        switch (word[i].quote) {
+    bool first = true;
+    for (const Seg& seg : word) {
+        if (!std::exchange(first, false)) out += '+';
+        switch (seg.quote) {
             case Quote::None:
-                out += word[i].text;
+                out += seg.text;
                 break;
             case Quote::Single:
-                out.append("'").append(word[i].text).append("'");
+                out.append("'").append(seg.text).append("'");
                 break;
             case Quote::Double:
-                out.append("\"").append(word[i].text).append("\"");
+                out.append("\"").append(seg.text).append("\"");
                 break;
         }
     }

@@ -75,12 +75,12 @@ private:
     // The tokens not yet consumed, each dropped as it is consumed. With a stream they are
     // only the few read ahead: the list is refilled from the stream when it runs dry.
     mutable TokenList tokens_;
-    TokenStream* stream_;  // null when the list holds every token from the start
-    TreeMemory& memory_;   // where the tree goes
-    GatherStacks stacks_;  // where the lists being built wait
-    std::size_t pos_ = 0;  // how many tokens were consumed: the position of tokens_.front()
-    Token taken_;          // the token that next_token() consumed last
-    int depth_ = 0;        // levels of nesting in the tree being built
+    TokenStream* stream_;          // null when the list holds every token from the start
+    TreeMemory& memory_;           // where the tree goes
+    GatherStack<Place> gathered_;  // where the lists being built wait
+    std::size_t pos_ = 0;          // how many tokens were consumed: the position of tokens_.front()
+    Token taken_;                  // the token that next_token() consumed last
+    int depth_ = 0;                // levels of nesting in the tree being built
     // The parser asks several times whether the same token is a keyword; the answer for the
     // token at keyword_pos_ is kept (paid for by the parse-only shape of bench/language.sh).
     mutable std::size_t keyword_pos_ = std::string::npos;
@@ -153,7 +153,7 @@ private:
         memory_.put_word(segs);
         return word;
     }
-    // A list's node: its only item, or a Sequence of its items.
+    // A list's node: Empty, its only item, or a Sequence of its items.
     Place list_node(const Gather<Place>& items);
     // The keyword `word` next: consumed and true. Otherwise false, and missing(word) is the
     // error "expected '{word}', found {token}".
@@ -193,6 +193,7 @@ Keyword Parser::peek_keyword() const {
 }
 
 Place Parser::list_node(const Gather<Place>& items) {
+    if (items.size() == 0) return memory_.begin(NodeKind::Empty);
     if (items.size() == 1) return items.items()[0];
     const Place node = memory_.begin(NodeKind::Sequence);
     memory_.put_places(items.items());
@@ -225,7 +226,7 @@ bool Parser::list_at_end(Stops stops) const {
 
 // list: newline* (and_or ((';' | '&' | newline)+ and_or)*)? -- ends before a stop word
 Parsed Parser::parse_list(Stops stops) {
-    Gather<Place> items(stacks_.nodes);
+    Gather<Place> items(gathered_);
     while (true) {
         skip_newlines();
         if (list_at_end(stops)) break;
@@ -234,7 +235,6 @@ Parsed Parser::parse_list(Stops stops) {
         items.add(*item);
         if (!skip_separators() || list_at_end(stops)) break;
     }
-    if (items.size() == 0) return memory_.begin(NodeKind::Empty);
     return list_node(items);
 }
 
@@ -271,7 +271,7 @@ Parsed Parser::parse_and_or() {
 Parsed Parser::parse_pipeline() {
     Parsed result = parse_command();
     if (result && peek_is<tok::Pipe>()) {
-        Gather<Place> stages(stacks_.nodes);
+        Gather<Place> stages(gathered_);
         stages.add(*result);
         while (accept<tok::Pipe>()) {
             skip_newlines();
@@ -329,7 +329,7 @@ Parsed Parser::parse_group() {
 Parsed Parser::parse_if() {
     if (!expect_keyword(Keyword::If)) return missing(Keyword::If);
     Parsed part = Place{};
-    Gather<Place> clauses(stacks_.nodes);  // each clause's condition and body
+    Gather<Place> clauses(gathered_);  // each clause's condition and body
     do {
         if (!(part = parse_list(kThen))) return part;
         clauses.add(*part);
@@ -361,7 +361,7 @@ Parsed Parser::parse_for() {
     const Place words_slot = memory_.reserve_place();
     memory_.put_text(var_word->segs[0].text);
     {
-        Gather<Place> words(stacks_.nodes);
+        Gather<Place> words(gathered_);
         if (expect_keyword(Keyword::In)) {
             while (peek_is<TokWord>())
                 words.add(take_word_item());
@@ -407,7 +407,7 @@ Parsed Parser::parse_case() {
     memory_.put_word(subject_word->segs);
     if (!expect_keyword(Keyword::In)) return missing(Keyword::In);
     skip_newlines();
-    Gather<Place> arms(stacks_.nodes);
+    Gather<Place> arms(gathered_);
     while (peek() && peek_keyword() != Keyword::Esac) {
         Parsed arm = parse_case_arm();
         if (!arm) return arm;
@@ -425,7 +425,7 @@ Parsed Parser::parse_case() {
 Parsed Parser::parse_case_arm() {
     const Place arm = memory_.reserve_place();
     if (auto patterns = parse_case_patterns(); !patterns) return fail(std::move(patterns).error());
-    Gather<Place> items(stacks_.nodes);
+    Gather<Place> items(gathered_);
     while (true) {
         skip_newlines();
         if (accept<tok::DSemi>() || !peek() || peek_keyword() == Keyword::Esac) break;
@@ -435,7 +435,7 @@ Parsed Parser::parse_case_arm() {
         skip_separators();
         if (accept<tok::DSemi>()) break;
     }
-    memory_.patch(arm, items.size() == 0 ? memory_.begin(NodeKind::Empty) : list_node(items));
+    memory_.patch(arm, list_node(items));
     return arm;
 }
 
@@ -460,7 +460,7 @@ Result<void, std::string> Parser::parse_case_patterns() {
 Parsed Parser::parse_simple() {
     const Place node = memory_.begin(NodeKind::Simple);
     const Place words_slot = memory_.reserve_place();
-    Gather<Place> words(stacks_.nodes);
+    Gather<Place> words(gathered_);
     std::uint8_t kinds = 0;  // the kinds of item written, each a bit of the record's first byte
     while (const Token* t = peek()) {
         if (std::holds_alternative<tok::Redir>(*t)) {
